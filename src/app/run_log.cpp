@@ -1,0 +1,96 @@
+#include "app/run_log.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cwchar>
+#include <vector>
+
+namespace {
+
+void writeBytes(const std::string& bytes) {
+    std::FILE* out = platform::output();
+    if (out == nullptr || bytes.empty()) return;
+    std::fwrite(bytes.data(), 1, bytes.size(), out);
+}
+
+std::wstring formatWide(const wchar_t* format, std::va_list args) {
+    // vswprintf gives no length on overflow, so grow until the text fits.
+    std::vector<wchar_t> buffer(512);
+    for (;;) {
+        std::va_list copy;
+        va_copy(copy, args);
+        const int written = std::vswprintf(buffer.data(), buffer.size(), format, copy);
+        va_end(copy);
+        if (written >= 0 && static_cast<std::size_t>(written) < buffer.size()) {
+            return std::wstring(buffer.data(), static_cast<std::size_t>(written));
+        }
+        if (buffer.size() >= (1u << 20)) return std::wstring();  // not a log line
+        buffer.resize(buffer.size() * 4);
+    }
+}
+
+std::string formatNarrow(const char* format, std::va_list args) {
+    std::va_list copy;
+    va_copy(copy, args);
+    const int needed = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    if (needed <= 0) return std::string();
+    std::vector<char> buffer(static_cast<std::size_t>(needed) + 1);
+    std::vsnprintf(buffer.data(), buffer.size(), format, args);
+    return std::string(buffer.data(), static_cast<std::size_t>(needed));
+}
+
+}  // namespace
+
+std::string wideToLocale(const std::wstring& text) {
+    std::string out;
+    std::mbstate_t state{};
+    char bytes[16];  // larger than any MB_CUR_MAX in use
+    for (wchar_t c : text) {
+        const std::size_t n = std::wcrtomb(bytes, c, &state);
+        if (n == static_cast<std::size_t>(-1)) {
+            out.push_back('?');
+            state = std::mbstate_t{};
+        } else {
+            out.append(bytes, n);
+        }
+    }
+    return out;
+}
+
+void logWide(const wchar_t* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    const std::wstring text = formatWide(format, args);
+    va_end(args);
+    writeBytes(wideToLocale(text));
+}
+
+void logNarrow(const char* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    const std::string text = formatNarrow(format, args);
+    va_end(args);
+    writeBytes(text);
+}
+
+void logFlush() {
+    if (std::FILE* out = platform::output()) std::fflush(out);
+}
+
+namespace {
+std::string stamp(const char* label, const platform::LocalTime& t, const char* tail) {
+    char line[96];
+    std::snprintf(line, sizeof line, "%s time %d-%d-%d,%2d:%2d:%2d\n%s", label, t.year, t.month,
+                  t.day, t.hour, t.minute, t.second, tail);
+    return line;
+}
+}  // namespace
+
+std::string startStamp(const platform::LocalTime& time) {
+    return stamp("start", time, "");
+}
+
+std::string endStamp(const platform::LocalTime& time) {
+    return stamp("end", time, "\n");
+}

@@ -1,0 +1,28 @@
+// Every line the program prints goes through here, so that wide and narrow
+// lines land in the same byte stream on every platform: text is formatted
+// into a buffer, wide text is turned into the multibyte text of the current
+// locale, and the bytes are written to standard output.
+//
+// Formats follow the C library: a wide string argument is always %ls, in
+// wide and narrow formats alike; %s appears only in narrow formats.
+#pragma once
+
+#include <string>
+
+#include "platform/system.h"
+
+void logWide(const wchar_t* format, ...);
+void logNarrow(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+void logFlush();
+
+// Wide text in the current locale's multibyte encoding; a character that the
+// encoding cannot hold becomes '?'.
+std::string wideToLocale(const std::wstring& text);
+
+// "start time %d-%d-%d,%2d:%2d:%2d\n" and the end line with its empty line.
+std::string startStamp(const platform::LocalTime& time);
+std::string endStamp(const platform::LocalTime& time);

@@ -1,0 +1,22 @@
+#include "app/settings.h"
+
+#include "app/build_config.h"
+
+int legacyOs = 0;
+
+namespace {
+Settings makeDefaults() {
+    Settings s;
+    s.metadataBaseUrl = kMetadataBaseUrl;
+    return s;
+}
+}  // namespace
+
+Settings& settings() {
+    static Settings current = makeDefaults();
+    return current;
+}
+
+void resetSettings() {
+    settings() = makeDefaults();
+}

@@ -1,0 +1,22 @@
+// One plain HTTP GET of a URL, read once.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace platform {
+
+struct HttpRead {
+    bool opened = false;  // the URL could be opened (server reached)
+    bool readOk = false;  // the one read succeeded
+    std::string bytes;    // what the one read delivered, at most the limit
+};
+
+// Opens the URL without any cache and performs a single read of at most
+// `limit` bytes of the body. Handles are opened and closed within the call.
+HttpRead httpGetOnce(const std::wstring& url, std::size_t limit);
+
+// The system's ANSI code page to wide text (stops at the first zero byte).
+std::wstring ansiToWide(const std::string& bytes);
+
+}  // namespace platform

@@ -1,0 +1,12 @@
+#include "platform/sim/sim.h"
+
+namespace sim {
+
+void reset() {
+    resetSystem();
+    resetHttp();
+    resetCommands();
+    resetAdapters();
+}
+
+}  // namespace sim

@@ -1,0 +1,80 @@
+// The simulated machine behind the platform functions in native tests.
+// Every test starts with sim::reset(); nothing here ever really sleeps,
+// waits or touches the network.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/adapters.h"
+#include "platform/system.h"
+
+namespace sim {
+
+// Forgets everything scripted or recorded, in every area below.
+void reset();
+
+// ---- system: version, clock, console -------------------------------------
+void setOsMajorVersion(std::optional<unsigned> major);
+void setLocalTime(const platform::LocalTime& time);
+// Simulated milliseconds since reset; advanced by sleeps and waits.
+std::uint64_t nowMilliseconds();
+void advanceMilliseconds(std::uint64_t milliseconds);
+const std::vector<unsigned>& sleepsTaken();
+// Where "the console" writes go (a real file); empty text when unset.
+void setConsoleFile(const std::string& path);
+unsigned keyWaits();
+
+// ---- metadata service ----------------------------------------------------
+struct HttpAnswer {
+    enum class Kind { Body, Unreachable, ReadFails } kind = Kind::Body;
+    std::string body;  // sent as is, whatever the "status"
+};
+void setHttpAnswer(const std::wstring& url, HttpAnswer answer);
+void setHttpBody(const std::wstring& url, const std::string& body);
+// URLs that were requested, in order; an unscripted URL is unreachable.
+const std::vector<std::wstring>& httpRequests();
+
+// ---- commands ------------------------------------------------------------
+struct CommandBehaviour {
+    enum class Kind { Ends, NeverEnds, CannotStart, WaitFails } kind = Kind::Ends;
+    unsigned durationMilliseconds = 0;  // for Ends
+    unsigned long errorCode = 2;        // for CannotStart
+};
+// Applies to every command line that starts with `prefix` (latest wins).
+void setCommandBehaviour(const std::wstring& prefix, CommandBehaviour behaviour);
+// Command lines handed to the system, in order, including failed starts.
+const std::vector<std::wstring>& commandsStarted();
+
+// ---- adapters ------------------------------------------------------------
+// The adapter table as the next queries see it. Adapters may also be
+// scheduled to appear at a given query (1-based count of queries).
+void setAdapters(std::vector<platform::AdapterEntry> adapters);
+void addAdapterFromQuery(unsigned queryNumber, platform::AdapterEntry adapter);
+void removeAdapterFromQuery(unsigned queryNumber, const std::wstring& friendlyName);
+// Makes the given query (1-based) fail; 0 means none.
+void failQuery(unsigned queryNumber);
+unsigned adapterQueries();
+std::vector<platform::AdapterEntry>& adapters();
+
+// The simulated netsh: set-address and add-address commands change the
+// adapters above. Off, netsh runs and changes nothing.
+void setNetshApplies(bool applies);
+// Called by the command area when a command starts; acts on netsh lines.
+void applyCommandToAdapters(const std::wstring& commandLine);
+
+// Helpers to build table entries.
+platform::AdapterEntry makeAdapter(const std::wstring& friendlyName,
+                                   const std::vector<std::uint8_t>& mac);
+platform::Ipv4 ipv4(const std::string& dotted);
+
+// ---- per-area resets (called by reset) -----------------------------------
+void resetSystem();
+void resetHttp();
+void resetCommands();
+void resetAdapters();
+
+}  // namespace sim

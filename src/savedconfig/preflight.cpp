@@ -1,0 +1,3 @@
+// PLACEHOLDER until this area is written; replaced by its real code.
+#include "savedconfig/preflight.h"
+int enableLocalNetwork() { return 1; }
