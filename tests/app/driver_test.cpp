@@ -1,0 +1,108 @@
+#include <gtest/gtest.h>
+
+#include "app/driver.h"
+#include "app/settings.h"
+#include "platform/sim/sim.h"
+#include "support/sim_test.h"
+
+namespace {
+
+const char* kPreflightFailure =
+    "start time 2026-3-4, 5: 6: 7\n"
+    "starting config ip address\n"
+    "config file not exist\n"
+    "config file error , enable local network fail\n"
+    "configure end\n"
+    "end time 2026-3-4, 5: 6: 7\n"
+    "\n";
+
+class Driver : public SimTest {
+protected:
+    void SetUp() override {
+        SimTest::SetUp();
+        // The fixture captures stray lines in the run log; a run starts
+        // from a log that does not exist yet.
+        std::remove(logPath.c_str());
+        sim::setLocalTime({2026, 3, 4, 5, 6, 7});
+    }
+};
+
+}  // namespace
+
+TEST_F(Driver, MissingSavedFileEndsTheRunBeforeAnythingIsFetched) {
+    EXPECT_EQ(runEntry(), 0);
+
+    EXPECT_EQ(readFile(logPath), kPreflightFailure);
+    EXPECT_EQ(consoleText(), "set netcard info fail, detail log in " + logPath + "\n");
+    EXPECT_TRUE(sim::httpRequests().empty());
+    EXPECT_TRUE(sim::commandsStarted().empty());
+    EXPECT_EQ(sim::keyWaits(), 1u);
+}
+
+TEST_F(Driver, EachRunAppendsItsOwnBlock) {
+    EXPECT_EQ(runConfiguration(), -1);
+    sim::setLocalTime({2026, 11, 30, 14, 0, 9});
+    EXPECT_EQ(runConfiguration(), -1);
+
+    const std::string second =
+        "start time 2026-11-30,14: 0: 9\n"
+        "starting config ip address\n"
+        "config file not exist\n"
+        "config file error , enable local network fail\n"
+        "configure end\n"
+        "end time 2026-11-30,14: 0: 9\n"
+        "\n";
+    EXPECT_EQ(readFile(logPath), std::string(kPreflightFailure) + second);
+}
+
+TEST_F(Driver, NoUsableMetadataFailsWithoutTouchingTheSavedFile) {
+    const std::string ini = "[eth0]\nGATEWAY=10.0.0.1\n";
+    writeFile(iniPath, ini);
+    // Nothing answers at the metadata address.
+
+    EXPECT_EQ(runEntry(), 0);
+
+    const std::string log = readFile(logPath);
+    const std::string route = "route add 169.254.0.0 mask 255.255.128.0 10.0.0.1\n";
+    const std::string fetchFailed = "get main mac error url:http://169.254.0.254/meta-data/mac\n";
+    const std::string noInfo = "config file error , no configure information\n";
+    const std::size_t atRoute = log.find(route);
+    const std::size_t atFetch = log.find(fetchFailed);
+    const std::size_t atNoInfo = log.find(noInfo);
+    ASSERT_NE(atRoute, std::string::npos) << log;
+    ASSERT_NE(atFetch, std::string::npos) << log;
+    ASSERT_NE(atNoInfo, std::string::npos) << log;
+    EXPECT_LT(atRoute, atFetch);
+    EXPECT_LT(atFetch, atNoInfo);
+    EXPECT_EQ(log.substr(atNoInfo + noInfo.size()),
+              "configure end\nend time 2026-3-4, 5: 6: 7\n\n");
+
+    // Neither matching nor the check nor the writer ran.
+    EXPECT_EQ(sim::adapterQueries(), 0u);
+    EXPECT_EQ(readFile(iniPath), ini);
+    EXPECT_FALSE(fileExistsOnDisk(backupPath));
+    EXPECT_EQ(consoleText(), "set netcard info fail, detail log in " + logPath + "\n");
+}
+
+TEST_F(Driver, LegacyFlagFollowsTheSystemVersion) {
+    sim::setOsMajorVersion(5u);
+    runEntry();
+    EXPECT_EQ(legacyOs, 1);
+
+    legacyOs = 0;
+    sim::setOsMajorVersion(6u);
+    runEntry();
+    EXPECT_EQ(legacyOs, 0);
+
+    sim::setOsMajorVersion(std::nullopt);  // the query failed
+    runEntry();
+    EXPECT_EQ(legacyOs, 0);
+}
+
+TEST_F(Driver, UnopenableLogLosesTheLinesButNotTheConsoleLine) {
+    settings().runLog = widen(dir + "/no-such-folder/ipconfig_addrsmith.log");
+    EXPECT_EQ(runEntry(), 0);
+    EXPECT_EQ(consoleText(), "set netcard info fail, detail log in " + dir +
+                                 "/no-such-folder/ipconfig_addrsmith.log\n");
+    EXPECT_FALSE(fileExistsOnDisk(dir + "/no-such-folder"));
+}

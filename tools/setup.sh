@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what building and testing need (Debian, as root) and builds both
+# configurations: native (logic + simulated machine + unit tests) in
+# build/native, Windows (addrsmith.exe + Windows-layer tests) in build/windows.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(cmake make g++ clang libgtest-dev googletest g++-mingw-w64-x86-64 wine wine64
+          iproute2 python3 procps psmisc)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "== installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update
+  apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+
+jobs=$(nproc 2>/dev/null || echo 2)
+echo "== native build"
+cmake -S . -B build/native -G "Unix Makefiles" >/dev/null
+cmake --build build/native -j"$jobs"
+echo "== windows build"
+cmake -S . -B build/windows -G "Unix Makefiles" \
+      -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
+cmake --build build/windows -j"$jobs"

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Runs every test: the native unit tests, the Windows-layer tests under Wine
+# and the end-to-end scenarios (those need root for network namespaces).
+set -uo pipefail
+cd "$(dirname "$0")/.."
+tools/setup.sh || exit 1
+
+status=0
+echo "== native unit tests"
+(cd build/native && ctest --output-on-failure) || status=1
+echo "== Windows-layer tests under Wine"
+(cd build/windows && ctest --output-on-failure) || status=1
+if [ -x e2e/run.sh ]; then
+  echo "== end-to-end scenarios"
+  e2e/run.sh test || status=1
+fi
+exit $status
