@@ -1,3 +1,34 @@
-// PLACEHOLDER until this area is written; replaced by its real code.
 #include "savedconfig/preflight.h"
-int enableLocalNetwork() { return 1; }
+
+#include <cwchar>
+
+#include "adapters/command_runner.h"
+#include "app/run_log.h"
+#include "app/settings.h"
+#include "metadata/parse.h"
+#include "platform/files.h"
+
+int enableLocalNetwork() {
+    const std::wstring& iniFile = settings().iniFile;
+    if (!platform::fileExists(iniFile)) {
+        logWide(L"config file not exist\n");
+        return 0;
+    }
+
+    wchar_t gateway[1024] = {};
+    const platform::ProfileRead read =
+        platform::readProfileString(iniFile, L"eth0", L"GATEWAY", L"0", 1024);
+    copyText(gateway, read.value);
+    // An empty value and a text that is no address (the default "0" among
+    // them) both leave the run without a way to the metadata network; the
+    // driver says so.
+    if (read.count == 0) return 0;
+    if (checkIpAddr(gateway) == 0) return 0;
+
+    wchar_t command[260] = {};
+    std::swprintf(command, 260, L"route add 169.254.0.0 mask 255.255.128.0 %ls", gateway);
+    // Whatever route makes of it (the route may well exist already), the
+    // fetch that follows is the real test.
+    runCommand(command);
+    return 1;
+}

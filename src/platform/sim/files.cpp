@@ -1,6 +1,79 @@
-// PLACEHOLDER until this area is written; replaced by its real code.
+// Files are real files in the test's folder; the private-profile calls go to
+// the portable INI layer, which answers as the system does.
+#include <cstdio>
+#include <sys/stat.h>
+
 #include "platform/files.h"
-namespace platform { bool fileExists(const std::wstring&) { return false; }
-bool copyFileOver(const std::wstring&, const std::wstring&) { return false; }
-ProfileRead readProfileString(const std::wstring&, const std::wstring&, const std::wstring&, const std::wstring& f, std::size_t) { return {f, f.size()}; }
-bool writeProfileString(const std::wstring&, const std::wstring&, const std::wstring&, const std::wstring&) { return false; } }
+#include "platform/sim/ini_file.h"
+
+namespace {
+
+// Paths as the C library takes them here: UTF-8.
+std::string narrowPath(const std::wstring& path) {
+    std::string out;
+    for (wchar_t w : path) {
+        const unsigned long c = static_cast<unsigned long>(w);
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+namespace platform {
+
+bool fileExists(const std::wstring& path) {
+    struct stat st;
+    return ::stat(narrowPath(path).c_str(), &st) == 0;
+}
+
+bool copyFileOver(const std::wstring& source, const std::wstring& destination) {
+    std::FILE* in = std::fopen(narrowPath(source).c_str(), "rb");
+    if (in == nullptr) return false;
+    std::FILE* out = std::fopen(narrowPath(destination).c_str(), "wb");
+    if (out == nullptr) {
+        std::fclose(in);
+        return false;
+    }
+    bool ok = true;
+    char chunk[4096];
+    std::size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0) {
+        if (std::fwrite(chunk, 1, got, out) != got) ok = false;
+    }
+    if (std::ferror(in)) ok = false;
+    std::fclose(in);
+    if (std::fclose(out) != 0) ok = false;
+    return ok;
+}
+
+ProfileRead readProfileString(const std::wstring& path, const std::wstring& section,
+                              const std::wstring& key, const std::wstring& fallback,
+                              std::size_t capacity) {
+    const inifile::Read read = inifile::readString(narrowPath(path), section, key, fallback, capacity);
+    ProfileRead result;
+    result.value = read.value;
+    result.count = read.count;
+    return result;
+}
+
+bool writeProfileString(const std::wstring& path, const std::wstring& section,
+                        const std::wstring& key, const std::wstring& value) {
+    return inifile::writeString(narrowPath(path), section, key, value);
+}
+
+}  // namespace platform

@@ -1,0 +1,19 @@
+// What the simulated command area saw, beyond sim.h: for tests of the
+// runner's order of events and its release of every child.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace sim {
+
+// Size on disk of the program's output file when each command was handed
+// to the system (-1 while the output is closed), in order: shows whether
+// the command's log line had been flushed before the child started.
+const std::vector<std::int64_t>& outputSizeAtStart();
+
+// Children started and not yet released.
+std::size_t childrenHeld();
+
+}  // namespace sim
