@@ -1,3 +1,175 @@
-// PLACEHOLDER until this area is written; replaced by its real code.
 #include "metadata/builder.h"
-std::unique_ptr<AdapterConfigList> getDesiredConfig() { return nullptr; }
+
+#include <algorithm>
+#include <utility>
+
+#include "app/run_log.h"
+#include "app/settings.h"
+#include "metadata/fetch.h"
+#include "metadata/parse.h"
+
+namespace {
+
+// Read limits in bytes; each text buffer holds half as many wide characters.
+constexpr unsigned kValueLimit = 60;
+constexpr unsigned kMacsLimit = 480;
+constexpr unsigned kIpsLimit = 1800;
+
+template <std::size_t N>
+void clearBuffer(wchar_t (&buffer)[N]) {
+    std::fill(buffer, buffer + N, L'\0');
+}
+
+// Fetches into a cleared buffer; the fetch relies on the buffer holding
+// half the read limit in wide characters.
+template <unsigned ReadLimit, std::size_t N>
+int fetchInto(const std::wstring& url, wchar_t (&buffer)[N]) {
+    static_assert(ReadLimit / 2 == N, "text buffer does not match its read limit");
+    clearBuffer(buffer);
+    return fetchUrlText(ReadLimit, url.c_str(), buffer);
+}
+
+void removeFirst(TextList& list, const std::wstring& text) {
+    const auto found = std::find(list.begin(), list.end(), text);
+    if (found != list.end()) list.erase(found);
+}
+
+// One listed adapter's turn. Non-zero when the record is complete; on 0
+// the caller drops whatever was filled in.
+int buildRecord(const std::wstring& macsUrl, const std::wstring& entry, AdapterConfig& record) {
+    wchar_t primaryText[kValueLimit / 2];
+    wchar_t ipsText[kIpsLimit / 2];
+    wchar_t gatewayText[kValueLimit / 2];
+    wchar_t maskText[kValueLimit / 2];
+    std::wstring url;
+
+    if (checkMac(entry.c_str()) == 0) {
+        logWide(L"check mac error\n");
+        return 0;
+    }
+    clearRecord(record);
+
+    url = macsUrl;
+    url += entry;
+    url += L"/";
+    url += L"primary-local-ipv4/";
+    if (fetchInto<kValueLimit>(url, primaryText) == 0) {
+        logWide(L"get primary-local-ipv4 error url:%ls\n", url.c_str());
+        return 0;
+    }
+    logWide(L"config main ip=%ls\n", primaryText);
+    if (checkIpAddr(primaryText) == 0) {
+        logWide(L"check main ip addr fail\n");
+        return 0;
+    }
+    const std::wstring primaryIp = primaryText;
+
+    url = macsUrl;
+    url += entry;
+    url += L"/";
+    url += L"local-ipv4s/";
+    if (fetchInto<kIpsLimit>(url, ipsText) == 0) {
+        logWide(L"get local-ipv4s error url:%ls\n", url.c_str());
+        return 0;
+    }
+    TextList vecIps = splitListing(ipsText, L"/");
+    logNarrow("vecIps.size:%d\n", static_cast<int>(vecIps.size()));
+    for (const std::wstring& ip : vecIps) {
+        logWide(L"config ip=%ls\n", ip.c_str());
+        if (checkIpAddr(ip.c_str()) == 0) {
+            logWide(L"check ip addr fail\n");
+            return 0;
+        }
+    }
+    if (vecIps.empty()) return 0;
+
+    // The primary address leads; its first listed copy gives way to it.
+    removeFirst(vecIps, primaryIp);
+    vecIps.insert(vecIps.begin(), primaryIp);
+    record.ipList = std::make_unique<TextList>(std::move(vecIps));
+    const std::wstring& firstIp = record.ipList->front();
+
+    url = macsUrl;
+    url += entry;
+    url += L"/";
+    url += L"local-ipv4s/";
+    url += firstIp;
+    url += L"/gateway";
+    if (fetchInto<kValueLimit>(url, gatewayText) == 0) {
+        logWide(L"get gateway error url:%ls\n", url.c_str());
+        return 0;
+    }
+    logWide(L"config gateway=%ls\n", gatewayText);
+    if (checkIpAddr(gatewayText) == 0) {
+        logWide(L"check gateway addr fail\n");
+        return 0;
+    }
+    copyText(record.gateway, gatewayText);
+
+    url = macsUrl;
+    url += entry;
+    url += L"/";
+    url += L"local-ipv4s/";
+    url += firstIp;
+    url += L"/subnet-mask";
+    if (fetchInto<kValueLimit>(url, maskText) == 0) {
+        logWide(L"get mask error url:%ls\n", url.c_str());
+        return 0;
+    }
+    logWide(L"config mask=%ls\n", maskText);
+    if (checkIpAddr(maskText) == 0) {
+        logWide(L"check mask addr fail\n");
+        return 0;
+    }
+    copyText(record.mask, maskText);
+
+    logWide(L"config macaddr=%ls\n", entry.c_str());
+    macTextToBytes(entry.c_str(), record.mac);  // cannot fail on a checked text
+    return 1;
+}
+
+}  // namespace
+
+std::unique_ptr<AdapterConfigList> getDesiredConfig() {
+    auto result = std::make_unique<AdapterConfigList>();
+    const std::wstring& baseUrl = settings().metadataBaseUrl;
+    wchar_t mainMacText[kValueLimit / 2];
+    wchar_t macsText[kMacsLimit / 2];
+
+    const std::wstring mainMacUrl = baseUrl + L"/meta-data/mac";
+    if (fetchInto<kValueLimit>(mainMacUrl, mainMacText) == 0) {
+        logWide(L"get main mac error url:%ls\n", mainMacUrl.c_str());
+        return nullptr;
+    }
+    logWide(L"main mac=%ls\n", mainMacText);
+    // Taken as fetched: a trailing line feed makes it fail the check.
+    const std::wstring mainMac = mainMacText;
+    if (checkMac(mainMac.c_str()) == 0) {
+        logWide(L"main mac error\n");
+        return nullptr;
+    }
+
+    const std::wstring macsUrl = baseUrl + L"/meta-data/network/interfaces/macs/";
+    if (fetchInto<kMacsLimit>(macsUrl, macsText) == 0) {
+        logWide(L"get macs error url:%ls\n", macsUrl.c_str());
+        return nullptr;
+    }
+    TextList vecMacs = splitListing(macsText, L"/");
+    // The machine's own adapter is never touched.
+    removeFirst(vecMacs, mainMac);
+
+    logNarrow("vecMacs.size:%d\n", static_cast<int>(vecMacs.size()));
+    for (const std::wstring& mac : vecMacs) logWide(L"mac=%ls\n", mac.c_str());
+
+    AdapterConfig record;
+    for (const std::wstring& entry : vecMacs) {
+        if (buildRecord(macsUrl, entry, record) != 0) {
+            result->append(std::move(record));
+        } else {
+            clearRecord(record);  // a skipped adapter leaves nothing behind
+        }
+    }
+
+    if (result->empty()) return nullptr;
+    return result;
+}

@@ -1,3 +1,27 @@
-// PLACEHOLDER until this area is written; replaced by its real code.
 #include "metadata/fetch.h"
-int fetchUrlText(unsigned, const wchar_t*, wchar_t*) { return 0; }
+
+#include "platform/http.h"
+
+int fetchUrlText(unsigned readLimit, const wchar_t* url, wchar_t* buffer) {
+    if (url == nullptr || buffer == nullptr) return 0;
+    const std::size_t capacity = readLimit / 2;  // wide characters, terminator included
+    if (capacity == 0) return 0;
+
+    const platform::HttpRead read = platform::httpGetOnce(url, readLimit);
+    if (!read.opened) return 0;  // buffer untouched, as the caller cleared it
+    buffer[0] = L'\0';
+    if (!read.readOk) return 0;
+
+    // A full block without a zero byte means the body may go on behind it;
+    // a text that does not fit the buffer is refused rather than cut, since
+    // a cut listing or address ("10.0.0.12" -> "10.0.0.1") would still look
+    // valid to the checks that follow.
+    const std::size_t zero = read.bytes.find('\0');
+    if (zero == std::string::npos && read.bytes.size() >= readLimit) return 0;
+    const std::wstring text = platform::ansiToWide(read.bytes.substr(0, zero));
+    if (text.size() >= capacity) return 0;
+
+    for (std::size_t i = 0; i < text.size(); ++i) buffer[i] = text[i];
+    buffer[text.size()] = L'\0';
+    return 1;
+}

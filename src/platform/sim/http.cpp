@@ -1,6 +1,72 @@
-// PLACEHOLDER until this area is written; replaced by its real code.
+// The simulated metadata service: every URL answers as a test scripted it,
+// and an unscripted URL behaves like a host that cannot be reached.
+#include <map>
+#include <utility>
+
 #include "platform/http.h"
 #include "platform/sim/sim.h"
-namespace sim { void resetHttp() {} }
-namespace platform { HttpRead httpGetOnce(const std::wstring&, std::size_t) { return {}; }
-std::wstring ansiToWide(const std::string&) { return {}; } }
+
+namespace {
+
+struct HttpState {
+    std::map<std::wstring, sim::HttpAnswer> answers;
+    std::vector<std::wstring> requests;
+};
+
+HttpState& state() {
+    static HttpState s;
+    return s;
+}
+
+}  // namespace
+
+namespace sim {
+
+void resetHttp() { state() = HttpState(); }
+
+void setHttpAnswer(const std::wstring& url, HttpAnswer answer) {
+    state().answers[url] = std::move(answer);
+}
+
+void setHttpBody(const std::wstring& url, const std::string& body) {
+    HttpAnswer answer;
+    answer.kind = HttpAnswer::Kind::Body;
+    answer.body = body;
+    setHttpAnswer(url, std::move(answer));
+}
+
+const std::vector<std::wstring>& httpRequests() { return state().requests; }
+
+}  // namespace sim
+
+namespace platform {
+
+HttpRead httpGetOnce(const std::wstring& url, std::size_t limit) {
+    HttpState& s = state();
+    s.requests.push_back(url);
+
+    HttpRead read;
+    const auto found = s.answers.find(url);
+    if (found == s.answers.end()) return read;
+    const sim::HttpAnswer& answer = found->second;
+    if (answer.kind == sim::HttpAnswer::Kind::Unreachable) return read;
+
+    read.opened = true;
+    if (answer.kind == sim::HttpAnswer::Kind::ReadFails) return read;
+    read.readOk = true;
+    // One read delivers at most the limit, like the real single read.
+    read.bytes = answer.body.substr(0, limit);
+    return read;
+}
+
+// The simulated ANSI code page is Latin-1: one byte, one character.
+std::wstring ansiToWide(const std::string& bytes) {
+    std::wstring text;
+    for (char c : bytes) {
+        if (c == '\0') break;
+        text.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+}  // namespace platform

@@ -1,0 +1,142 @@
+#include <string>
+#include <vector>
+
+#include "metadata/fetch.h"
+#include "platform/sim/sim.h"
+#include "support/sim_test.h"
+
+namespace {
+
+const std::wstring kUrl = L"http://169.254.0.254/meta-data/mac";
+
+// A caller's buffer of readLimit / 2 characters, with guard characters
+// behind it that no fetch may touch.
+struct GuardedBuffer {
+    explicit GuardedBuffer(unsigned readLimit, wchar_t fill = L'\0')
+        : capacity(readLimit / 2), storage(readLimit / 2 + 8, L'#') {
+        for (std::size_t i = 0; i < capacity; ++i) storage[i] = fill;
+    }
+    wchar_t* data() { return storage.data(); }
+    std::wstring text() const { return std::wstring(storage.data()); }
+    bool guardsIntact() const {
+        for (std::size_t i = capacity; i < storage.size(); ++i) {
+            if (storage[i] != L'#') return false;
+        }
+        return true;
+    }
+    std::size_t capacity;
+    std::vector<wchar_t> storage;
+};
+
+class FetchTest : public SimTest {};
+
+}  // namespace
+
+TEST_F(FetchTest, BodyErrorPageAndEmptyBodyAreFetchedText) {
+    GuardedBuffer buffer(60);
+    sim::setHttpBody(kUrl, "52:54:00:ab:cd:ef");
+    EXPECT_NE(fetchUrlText(60, kUrl.c_str(), buffer.data()), 0);
+    EXPECT_EQ(buffer.text(), L"52:54:00:ab:cd:ef");
+
+    // The status is not looked at: a 404 page is text like any other.
+    const std::wstring missing = L"http://169.254.0.254/meta-data/nothing";
+    sim::setHttpBody(missing, "<h1>404 Not Found</h1>");
+    GuardedBuffer page(60);
+    EXPECT_NE(fetchUrlText(60, missing.c_str(), page.data()), 0);
+    EXPECT_EQ(page.text(), L"<h1>404 Not Found</h1>");
+
+    const std::wstring empty = L"http://169.254.0.254/empty";
+    sim::setHttpBody(empty, "");
+    GuardedBuffer nothing(60, L'x');
+    EXPECT_NE(fetchUrlText(60, empty.c_str(), nothing.data()), 0);
+    EXPECT_EQ(nothing.text(), L"");
+
+    // The text ends at a zero byte in the body.
+    const std::wstring zero = L"http://169.254.0.254/zero";
+    sim::setHttpBody(zero, std::string("10.0.0.5\0junk", 13));
+    GuardedBuffer cut(60);
+    EXPECT_NE(fetchUrlText(60, zero.c_str(), cut.data()), 0);
+    EXPECT_EQ(cut.text(), L"10.0.0.5");
+
+    EXPECT_TRUE(buffer.guardsIntact() && page.guardsIntact() && nothing.guardsIntact());
+    EXPECT_EQ(sim::httpRequests(), (std::vector<std::wstring>{kUrl, missing, empty, zero}));
+}
+
+TEST_F(FetchTest, FailuresLeaveNoText) {
+    // Unreachable: the buffer is not touched at all.
+    GuardedBuffer unreachable(60, L'x');
+    EXPECT_EQ(fetchUrlText(60, kUrl.c_str(), unreachable.data()), 0);
+    EXPECT_EQ(unreachable.storage[0], L'x');
+
+    sim::HttpAnswer down;
+    down.kind = sim::HttpAnswer::Kind::Unreachable;
+    down.body = "ignored";
+    sim::setHttpAnswer(kUrl, down);
+    GuardedBuffer refused(60);
+    EXPECT_EQ(fetchUrlText(60, kUrl.c_str(), refused.data()), 0);
+    EXPECT_EQ(refused.text(), L"");
+
+    // A failed read leaves an empty text.
+    sim::HttpAnswer broken;
+    broken.kind = sim::HttpAnswer::Kind::ReadFails;
+    broken.body = "10.0.0.5";
+    sim::setHttpAnswer(kUrl, broken);
+    GuardedBuffer readFails(60, L'x');
+    EXPECT_EQ(fetchUrlText(60, kUrl.c_str(), readFails.data()), 0);
+    EXPECT_EQ(readFails.text(), L"");
+
+    EXPECT_EQ(sim::httpRequests().size(), 3u);
+
+    // Nothing to fetch with or into: no request is made.
+    GuardedBuffer unused(60);
+    EXPECT_EQ(fetchUrlText(60, nullptr, unused.data()), 0);
+    EXPECT_EQ(fetchUrlText(60, kUrl.c_str(), nullptr), 0);
+    EXPECT_EQ(sim::httpRequests().size(), 3u);
+}
+
+TEST_F(FetchTest, BodyMustFitTheBufferWithItsTerminator) {
+    for (unsigned limit : {60u, 480u, 1800u}) {
+        const unsigned capacity = limit / 2;
+        struct Case {
+            std::size_t length;
+            bool fits;
+        };
+        // Just under the buffer fits; from the buffer's size on, and for a
+        // body that fills or overflows the one read, the fetch fails.
+        const Case cases[] = {{capacity - 1, true}, {capacity, false}, {capacity + 1, false},
+                              {limit - 1, false},   {limit, false},    {limit + 1, false},
+                              {limit * 3, false}};
+        for (const Case& c : cases) {
+            sim::resetHttp();
+            std::string body(c.length, '7');
+            body[0] = 'A';  // so that a shifted copy would show
+            sim::setHttpBody(kUrl, body);
+            GuardedBuffer buffer(limit);
+            const int result = fetchUrlText(limit, kUrl.c_str(), buffer.data());
+            SCOPED_TRACE("limit " + std::to_string(limit) + " length " +
+                         std::to_string(c.length));
+            EXPECT_TRUE(buffer.guardsIntact());
+            if (c.fits) {
+                EXPECT_NE(result, 0);
+                EXPECT_EQ(buffer.text(), widen(body));
+            } else {
+                EXPECT_EQ(result, 0);
+                EXPECT_EQ(buffer.text(), L"");  // never a shortened text
+            }
+        }
+    }
+}
+
+TEST_F(FetchTest, NeverCutsAnAddressShort) {
+    // "10.0.0.12" cut to "10.0.0.1" would pass every check that follows.
+    GuardedBuffer buffer(20);  // room for 9 characters and the terminator
+    sim::setHttpBody(kUrl, "10.0.0.12");
+    EXPECT_NE(fetchUrlText(20, kUrl.c_str(), buffer.data()), 0);
+    EXPECT_EQ(buffer.text(), L"10.0.0.12");
+
+    sim::setHttpBody(kUrl, "10.0.0.123");
+    GuardedBuffer tooSmall(20);
+    EXPECT_EQ(fetchUrlText(20, kUrl.c_str(), tooSmall.data()), 0);
+    EXPECT_EQ(tooSmall.text(), L"");
+    EXPECT_TRUE(buffer.guardsIntact() && tooSmall.guardsIntact());
+}
