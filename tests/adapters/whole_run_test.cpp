@@ -1,0 +1,135 @@
+// Whole runs on the simulated machine: metadata in, netsh out, the check
+// and the saved configuration file at the end.
+#include "adapters/test_records.h"
+#include "app/driver.h"
+#include "app/settings.h"
+#include "support/sim_test.h"
+
+namespace {
+
+const std::wstring kBase = L"http://169.254.0.254/meta-data";
+const std::wstring kMacs = kBase + L"/network/interfaces/macs/";
+const std::string kIni = "[eth0]\r\nGATEWAY=10.0.0.1\r\n";
+
+std::vector<std::uint8_t> kMainMac{0x52, 0x54, 0x00, 0x00, 0x00, 0x01};
+
+class WholeRunTest : public SimTest {
+protected:
+    void SetUp() override {
+        SimTest::SetUp();
+        writeFile(iniPath, kIni);
+        sim::setHttpBody(kBase + L"/mac", "52:54:00:00:00:01");
+        sim::setHttpBody(kMacs, "52:54:00:00:00:01/\n52:54:00:ab:cd:ef/\n52:54:00:01:02:03/\n");
+        // The primary address is listed second; it must still lead.
+        serve(L"52:54:00:ab:cd:ef", "10.0.1.5", "10.0.1.6/\n10.0.1.5/\n", "10.0.1.1",
+              "255.255.255.0");
+        serve(L"52:54:00:01:02:03", "10.0.2.5", "10.0.2.5/\n", "10.0.2.1", "255.255.0.0");
+
+        sim::setAdapters({adapterWith(L"Ethernet", kMainMac, {"10.0.0.5"}, 24, "10.0.0.1"),
+                          adapterWith(L"Ethernet 2", kMacA, {"192.168.5.5"}, 24, "192.168.5.1")});
+        // The second adapter shows up only after the first wait.
+        sim::addAdapterFromQuery(2, adapterWith(L"Ethernet 3", kMacB, {}, 0, ""));
+    }
+
+    void serve(const std::wstring& mac, const std::string& primary, const std::string& ips,
+               const std::string& gateway, const std::string& mask) {
+        const std::wstring at = kMacs + mac + L"/";
+        sim::setHttpBody(at + L"primary-local-ipv4/", primary);
+        sim::setHttpBody(at + L"local-ipv4s/", ips);
+        sim::setHttpBody(at + L"local-ipv4s/" + widen(primary) + L"/gateway", gateway);
+        sim::setHttpBody(at + L"local-ipv4s/" + widen(primary) + L"/subnet-mask", mask);
+    }
+
+    bool ranCommandNaming(const std::wstring& name) {
+        for (const std::wstring& c : sim::commandsStarted()) {
+            if (c.find(L"name=\"" + name + L"\"") != std::wstring::npos) return true;
+        }
+        return false;
+    }
+};
+
+TEST_F(WholeRunTest, MetadataToVerifiedSettingsAndSavedFile) {
+    EXPECT_EQ(runEntry(), 0);
+
+    EXPECT_EQ(consoleText(), "set netcard info success\n");
+    EXPECT_EQ(sim::commandsStarted(),
+              (std::vector<std::wstring>{
+                  L"route add 169.254.0.0 mask 255.255.128.0 10.0.0.1",
+                  kSetPrefix + L"Ethernet 2\" static 10.0.1.5 255.255.255.0 10.0.1.1",
+                  kAddPrefix + L"Ethernet 2\" 10.0.1.6 255.255.255.0",
+                  kSetPrefix + L"Ethernet 3\" static 10.0.2.5 255.255.0.0 10.0.2.1"}));
+    EXPECT_EQ(sim::sleepsTaken(), (std::vector<unsigned>{30000}));
+    EXPECT_EQ(sim::adapterQueries(), 3u);  // two matching passes and the check
+
+    // The machine's own adapter was left as it was.
+    const platform::AdapterEntry& own = sim::adapters()[0];
+    ASSERT_EQ(own.unicast.size(), 1u);
+    EXPECT_EQ(own.unicast[0].address, sim::ipv4("10.0.0.5"));
+
+    const std::string log = logText();
+    const std::size_t retry = log.find("retry find adapters retrycount=1\n");
+    const std::size_t applying = log.find("start set config ip submask gateway...\n");
+    const std::size_t end = log.find("configure end\n");
+    ASSERT_NE(retry, std::string::npos);
+    ASSERT_NE(applying, std::string::npos);
+    ASSERT_NE(end, std::string::npos);
+    EXPECT_LT(retry, applying);
+    EXPECT_LT(applying, end);
+    // The check's own look at the adapters shows the new settings.
+    EXPECT_NE(log.find("current config ip=10.0.1.5\ncurrent config mask=255.255.255.0\n"
+                       "current config ip=10.0.1.6\ncurrent config mask=255.255.255.0\n"
+                       "current config gateway=10.0.1.1\n"),
+              std::string::npos);
+
+    const std::string ini = readFile(iniPath);
+    EXPECT_NE(ini.find("[eth:52:54:00:AB:CD:EF]"), std::string::npos);
+    EXPECT_NE(ini.find("ip=10.0.1.5,10.0.1.6"), std::string::npos);
+    EXPECT_NE(ini.find("[eth:52:54:00:01:02:03]"), std::string::npos);
+    EXPECT_NE(ini.find("mask=255.255.0.0"), std::string::npos);
+    EXPECT_EQ(ini.find("52:54:00:00:00:01"), std::string::npos);
+    EXPECT_EQ(readFile(backupPath), kIni);
+}
+
+TEST_F(WholeRunTest, OlderSystemsUseTheGatewayMetricFormAndStillSucceed) {
+    sim::setOsMajorVersion(5u);
+    EXPECT_EQ(runEntry(), 0);
+    EXPECT_EQ(consoleText(), "set netcard info success\n");
+    ASSERT_GE(sim::commandsStarted().size(), 2u);
+    EXPECT_EQ(sim::commandsStarted()[1],
+              kSetPrefix + L"Ethernet 2\" static 10.0.1.5 255.255.255.0 10.0.1.1 gwmetric=1");
+}
+
+TEST_F(WholeRunTest, SettingsThatDoNotTakeEffectFailTheRunAndKeepTheFile) {
+    sim::setNetshApplies(false);
+    EXPECT_EQ(runEntry(), 0);
+
+    EXPECT_EQ(consoleText(), "set netcard info fail, detail log in " + logPath + "\n");
+    EXPECT_TRUE(ranCommandNaming(L"Ethernet 2"));  // the commands ran, to no effect
+    EXPECT_EQ(readFile(iniPath), kIni);
+    EXPECT_FALSE(fileExistsOnDisk(backupPath));
+    const std::string log = logText();
+    EXPECT_EQ(log.find("config file error"), std::string::npos);  // the check has no line
+    EXPECT_NE(log.find("configure end\n"), std::string::npos);
+}
+
+TEST_F(WholeRunTest, AdapterWithAnUnusableNameIsNeverHandedToNetshAndFailsTheRun) {
+    const std::wstring quoted = L"Ethernet 3\" static 6.6.6.6 255.0.0.0 6.6.6.1 \"x";
+    sim::setAdapters({adapterWith(L"Ethernet", kMainMac, {"10.0.0.5"}, 24, "10.0.0.1"),
+                      adapterWith(L"Ethernet 2", kMacA, {"192.168.5.5"}, 24, "192.168.5.1"),
+                      adapterWith(quoted, kMacB, {}, 0, "")});
+    EXPECT_EQ(runEntry(), 0);
+
+    EXPECT_EQ(consoleText(), "set netcard info fail, detail log in " + logPath + "\n");
+    for (const std::wstring& c : sim::commandsStarted()) {
+        EXPECT_EQ(c.find(L"6.6.6.6"), std::wstring::npos);
+        EXPECT_EQ(c.find(L"Ethernet 3"), std::wstring::npos);
+    }
+    EXPECT_TRUE(ranCommandNaming(L"Ethernet 2"));  // the other adapter is still configured
+    EXPECT_TRUE(sim::sleepsTaken().empty());
+    EXPECT_NE(logText().find("adapter mac=52-54-00-01-02-03 not configured: the name holds a "
+                             "double quote\n"),
+              std::string::npos);
+    EXPECT_EQ(readFile(iniPath), kIni);
+}
+
+}  // namespace
