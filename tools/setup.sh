@@ -5,7 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake make g++ clang libgtest-dev googletest g++-mingw-w64-x86-64 wine wine64
+packages=(cmake make g++ clang libclang-rt-14-dev clang-tidy cppcheck libgtest-dev googletest
+          g++-mingw-w64-x86-64 wine wine64
           iproute2 python3 procps psmisc)
 missing=()
 for p in "${packages[@]}"; do
