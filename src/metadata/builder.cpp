@@ -34,14 +34,42 @@ void removeFirst(TextList& list, const std::wstring& text) {
     if (found != list.end()) list.erase(found);
 }
 
+// A resource of one listed adapter: the listing's URL, the entry as listed,
+// then the resource's own path.
+std::wstring entryUrl(const std::wstring& macsUrl, const std::wstring& entry,
+                      const wchar_t* resource) {
+    std::wstring url = macsUrl;
+    url += entry;
+    url += L"/";
+    url += resource;
+    return url;
+}
+
+// Fetches, logs and checks one address-valued resource (the gateway or the
+// mask of the primary address) and copies it into the record's field.
+template <std::size_t N>
+int fetchAddressValue(const std::wstring& url, const wchar_t* fetchFailedLine,
+                      const wchar_t* valueLine, const wchar_t* checkFailedLine,
+                      wchar_t (&field)[N]) {
+    wchar_t text[kValueLimit / 2];
+    if (fetchInto<kValueLimit>(url, text) == 0) {
+        logWide(fetchFailedLine, url.c_str());
+        return 0;
+    }
+    logWide(valueLine, text);
+    if (checkIpAddr(text) == 0) {
+        logWide(checkFailedLine);
+        return 0;
+    }
+    copyText(field, text);
+    return 1;
+}
+
 // One listed adapter's turn. Non-zero when the record is complete; on 0
 // the caller drops whatever was filled in.
 int buildRecord(const std::wstring& macsUrl, const std::wstring& entry, AdapterConfig& record) {
     wchar_t primaryText[kValueLimit / 2];
     wchar_t ipsText[kIpsLimit / 2];
-    wchar_t gatewayText[kValueLimit / 2];
-    wchar_t maskText[kValueLimit / 2];
-    std::wstring url;
 
     if (checkMac(entry.c_str()) == 0) {
         logWide(L"check mac error\n");
@@ -49,10 +77,7 @@ int buildRecord(const std::wstring& macsUrl, const std::wstring& entry, AdapterC
     }
     clearRecord(record);
 
-    url = macsUrl;
-    url += entry;
-    url += L"/";
-    url += L"primary-local-ipv4/";
+    std::wstring url = entryUrl(macsUrl, entry, L"primary-local-ipv4/");
     if (fetchInto<kValueLimit>(url, primaryText) == 0) {
         logWide(L"get primary-local-ipv4 error url:%ls\n", url.c_str());
         return 0;
@@ -64,10 +89,7 @@ int buildRecord(const std::wstring& macsUrl, const std::wstring& entry, AdapterC
     }
     const std::wstring primaryIp = primaryText;
 
-    url = macsUrl;
-    url += entry;
-    url += L"/";
-    url += L"local-ipv4s/";
+    url = entryUrl(macsUrl, entry, L"local-ipv4s/");
     if (fetchInto<kIpsLimit>(url, ipsText) == 0) {
         logWide(L"get local-ipv4s error url:%ls\n", url.c_str());
         return 0;
@@ -89,39 +111,16 @@ int buildRecord(const std::wstring& macsUrl, const std::wstring& entry, AdapterC
     record.ipList = std::make_unique<TextList>(std::move(vecIps));
     const std::wstring& firstIp = record.ipList->front();
 
-    url = macsUrl;
-    url += entry;
-    url += L"/";
-    url += L"local-ipv4s/";
-    url += firstIp;
-    url += L"/gateway";
-    if (fetchInto<kValueLimit>(url, gatewayText) == 0) {
-        logWide(L"get gateway error url:%ls\n", url.c_str());
+    const std::wstring addressUrl = entryUrl(macsUrl, entry, L"local-ipv4s/") + firstIp;
+    if (fetchAddressValue(addressUrl + L"/gateway", L"get gateway error url:%ls\n",
+                          L"config gateway=%ls\n", L"check gateway addr fail\n",
+                          record.gateway) == 0) {
         return 0;
     }
-    logWide(L"config gateway=%ls\n", gatewayText);
-    if (checkIpAddr(gatewayText) == 0) {
-        logWide(L"check gateway addr fail\n");
+    if (fetchAddressValue(addressUrl + L"/subnet-mask", L"get mask error url:%ls\n",
+                          L"config mask=%ls\n", L"check mask addr fail\n", record.mask) == 0) {
         return 0;
     }
-    copyText(record.gateway, gatewayText);
-
-    url = macsUrl;
-    url += entry;
-    url += L"/";
-    url += L"local-ipv4s/";
-    url += firstIp;
-    url += L"/subnet-mask";
-    if (fetchInto<kValueLimit>(url, maskText) == 0) {
-        logWide(L"get mask error url:%ls\n", url.c_str());
-        return 0;
-    }
-    logWide(L"config mask=%ls\n", maskText);
-    if (checkIpAddr(maskText) == 0) {
-        logWide(L"check mask addr fail\n");
-        return 0;
-    }
-    copyText(record.mask, maskText);
 
     logWide(L"config macaddr=%ls\n", entry.c_str());
     macTextToBytes(entry.c_str(), record.mac);  // cannot fail on a checked text
