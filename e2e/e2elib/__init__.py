@@ -1,0 +1,1 @@
+"""Library of the addrsmith end-to-end harness (Wine + network namespaces)."""

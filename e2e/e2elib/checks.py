@@ -1,0 +1,147 @@
+"""Checks of what a user of the tool would see after one run."""
+import re
+
+SUCCESS_LINE = "set netcard info success"
+FAIL_LINE = r"set netcard info fail, detail log in c:\windows\ipconfig_addrsmith.log"
+STAMP = re.compile(r"^(start|end) time \d{4}-\d{1,2}-\d{1,2},[ 1-2]\d:[ 1-5]\d:[ 1-5]\d$")
+
+
+def parse_ini(text):
+    """[(section, [(key, value)])] in file order; lines before any section under ""."""
+    sections = [("", [])]
+    for raw in (text or "").replace("\r\n", "\n").split("\n"):
+        line = raw.strip()
+        if not line or line.startswith(";"):
+            continue
+        if line.startswith("[") and line.endswith("]"):
+            sections.append((line[1:-1], []))
+        elif "=" in line:
+            key, value = line.split("=", 1)
+            sections[-1][1].append((key.strip(), value.strip()))
+    return [s for s in sections if s[0] or s[1]]
+
+
+class Checker:
+    """Collects the outcome of one named part of a scenario."""
+
+    def __init__(self, name):
+        self.name = name
+        self.passed = 0
+        self.failures = []
+
+    @property
+    def ok(self):
+        return not self.failures and self.passed > 0
+
+    def true(self, condition, what, detail=""):
+        if condition:
+            self.passed += 1
+        else:
+            self.failures.append(what + (": " + detail if detail else ""))
+        return bool(condition)
+
+    def eq(self, actual, expected, what):
+        return self.true(actual == expected, what, "expected %r, got %r" % (expected, actual))
+
+    # -- console --------------------------------------------------------
+    def console(self, out, success):
+        lines = [l for l in out.console.split("\n") if l.startswith("set netcard info")]
+        want = SUCCESS_LINE if success else FAIL_LINE
+        self.eq(lines, [want], "console closing line")
+        self.true("Press any key" in out.console, "console shows the pause prompt", repr(out.console[-200:]))
+        self.true(not out.pty.timed_out, "tool ended by itself (pause answered)")
+        self.eq(out.pty.exit_code, 0, "exit status")
+
+    # -- run log --------------------------------------------------------
+    def framing(self, out):
+        block = out.block
+        self.true(len(block) >= 6, "log block present", "%d lines" % len(block))
+        if len(block) < 6:
+            return
+        self.true(STAMP.match(block[0]) is not None and block[0].startswith("start"), "start stamp", block[0])
+        self.eq(block[1], "starting config ip address", "second log line")
+        # A block ends "configure end", the end stamp, an empty line.
+        self.eq(block[-1], "", "block ends with its empty line")
+        tail = [l for l in block if l != ""][-2:]
+        self.eq(tail[0], "configure end", "configure end line")
+        self.true(STAMP.match(tail[1]) is not None and tail[1].startswith("end"), "end stamp", tail[1])
+
+    def log_exact(self, out, middle):
+        """The whole block: stamps, framing and exactly `middle` between."""
+        self.framing(out)
+        inner = [l for l in out.block[2:] if l != ""][:-2]
+        self.eq(inner, middle, "log lines between the framing")
+
+    def log_order(self, out, expected, what="log lines in order"):
+        """Every expected line (text, or compiled regex) appears, in this order."""
+        position = 0
+        lines = out.block
+        for want in expected:
+            found = None
+            for i in range(position, len(lines)):
+                if (want.match(lines[i]) if hasattr(want, "match") else lines[i] == want):
+                    found = i
+                    break
+            if found is None:
+                self.true(False, what, "missing after line %d: %r" % (position, getattr(want, "pattern", want)))
+                return
+            position = found + 1
+        self.true(True, what)
+
+    def log_count(self, out, line, count, what=None):
+        self.eq(sum(1 for l in out.block if l == line), count, what or "count of %r" % line)
+
+    def log_lacks(self, out, fragment):
+        hits = [l for l in out.block if fragment in l]
+        self.eq(hits, [], "log has no %r" % fragment)
+
+    def ran_and_waited(self, out, command_lines):
+        """Each command's line and its success line, in order."""
+        expected = []
+        for line in command_lines:
+            expected += [line, "wait %s  successfully" % line]
+        self.log_order(out, expected, "commands logged with their wait outcome")
+
+    # -- commands and requests ------------------------------------------
+    def commands(self, out, expected):
+        self.eq([c.line for c in out.commands], expected, "commands run")
+        broken = [(c.line, c.error) for c in out.commands if c.error]
+        self.eq(broken, [], "doubles understood every command")
+
+    def requests(self, out, expected_paths):
+        self.eq([r["path"] for r in out.requests], expected_paths, "metadata requests")
+
+    # -- files ----------------------------------------------------------
+    def ini_untouched(self, out, before):
+        self.eq(out.ini, before, "saved configuration unchanged")
+        self.eq(out.backup, None, "no backup made")
+
+    def ini_written(self, out, before, sections):
+        """Backup is the old file; old sections kept; one section per adapter."""
+        self.eq(out.backup, before, "backup is the file as it was")
+        old = parse_ini(before.decode("latin-1"))
+        new = parse_ini((out.ini or b"").decode("latin-1"))
+        new_map = dict(new)
+        for name, keys in old:
+            if name not in dict(sections):
+                self.eq(new_map.get(name), keys, "section [%s] kept" % name)
+        for name, keys in sections:
+            self.eq(new_map.get(name), keys, "section [%s]" % name)
+        self.eq(len(new), len(dict(old + list(sections))), "number of sections")
+
+    # -- adapters -------------------------------------------------------
+    def adapter(self, out, dev, addresses, gateway, metric):
+        state = out.state.get(dev)
+        if not self.true(state is not None, "adapter %s exists" % dev):
+            return
+        self.eq(sorted(state["addresses"]), sorted(addresses), "%s addresses" % dev)
+        self.eq(state["default"], [(gateway, metric)] if gateway else [], "%s default route" % dev)
+
+    def metadata_route(self, out, present=True):
+        want = [("169.254.0.0/17", "10.0.0.1", "eth0")] if present else []
+        self.eq(out.routes_metadata, want, "route to the metadata network")
+
+
+def section(mac_upper, ips, gateway, mask):
+    return ("eth:" + mac_upper, [("mac", mac_upper), ("ip", ",".join(ips)), ("gateway", gateway),
+                                 ("mask", mask), ("dhcp", "0"), ("disabled", "0")])

@@ -1,0 +1,201 @@
+"""One scenario's world: machine, metadata server, command doubles, files.
+
+A `Lab` is used as a context manager; leaving it stops Wine and removes the
+namespaces, the server and the spool thread, whatever happened inside.
+"""
+import json
+import os
+import re
+import time
+
+from . import machine, server, spool, wine
+
+MAIN = machine.Adapter("eth0", "52:54:00:00:00:10", ["10.0.0.10/24"], "10.0.0.1", metric=100)
+MAIN_MAC_TEXT = "52:54:00:00:00:10"
+STANDARD_INI = ("[eth0]\nGATEWAY=10.0.0.1\nIPADDR=10.0.0.10\nNETMASK=255.255.255.0\n\n"
+                "[eth:52:54:00:AB:CD:99]\nmac=52:54:00:AB:CD:99\nip=10.9.0.9\ngateway=10.9.0.1\n"
+                "mask=255.255.255.0\ndhcp=0\ndisabled=0\n")
+MACS = "/meta-data/network/interfaces/macs/"
+METADATA_URL = "http://169.254.0.254"
+NETSH = r"c:\windows\system32\netsh.exe"
+ROUTE_CMD = "route add 169.254.0.0 mask 255.255.128.0 10.0.0.1"
+
+
+class Desired:
+    """What the metadata service says about one adapter."""
+
+    def __init__(self, mac, primary, ips=None, gateway=None, mask="255.255.255.0", answers=None):
+        self.mac = mac
+        self.primary = primary
+        self.ips = ips if ips is not None else [primary]
+        self.gateway = gateway
+        self.mask = mask
+        self.answers = answers or {}  # resource suffix -> answer that replaces the normal one
+
+    def paths(self):
+        base = MACS + self.mac + "/"
+        return {
+            "primary": base + "primary-local-ipv4/",
+            "ips": base + "local-ipv4s/",
+            "gateway": base + "local-ipv4s/" + self.primary + "/gateway",
+            "mask": base + "local-ipv4s/" + self.primary + "/subnet-mask",
+        }
+
+    def ip_list(self):
+        """The addresses as the tool will want them: primary first."""
+        rest = list(self.ips)
+        if self.primary in rest:
+            rest.remove(self.primary)
+        return [self.primary] + rest
+
+
+def metadata_tree(adapters, main_mac=MAIN_MAC_TEXT, listing=None):
+    tree = {"/meta-data/mac": main_mac}
+    tree[MACS] = listing if listing is not None else \
+        "\n".join(m + "/" for m in [main_mac] + [a.mac for a in adapters])
+    for a in adapters:
+        paths = a.paths()
+        tree[paths["primary"]] = a.primary
+        tree[paths["ips"]] = "\n".join(ip + "/" for ip in a.ips)
+        tree[paths["gateway"]] = a.gateway
+        tree[paths["mask"]] = a.mask
+        for key, answer in a.answers.items():
+            tree[paths.get(key, key)] = answer
+    return tree
+
+
+def set_command(dev, address, mask, gateway):
+    return '%s interface ip set address name="%s" static %s %s %s' % (NETSH, dev, address, mask, gateway)
+
+
+def add_command(dev, address, mask):
+    return '%s interface ip add address name="%s" %s %s' % (NETSH, dev, address, mask)
+
+
+def commands_for(dev, desired):
+    ips = desired.ip_list()
+    return [set_command(dev, ips[0], desired.mask, desired.gateway)] + \
+        [add_command(dev, ip, desired.mask) for ip in ips[1:]]
+
+
+def read_bytes(path):
+    if not os.path.exists(path):
+        return None
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def text_of(data):
+    return None if data is None else data.decode("latin-1").replace("\r\n", "\n")
+
+
+def split_blocks(log_text):
+    """The run log's blocks, each a list of lines (without line ends)."""
+    if not log_text:
+        return []
+    blocks = []
+    for piece in re.split(r"(?m)^(?=start time )", log_text):
+        if piece.strip():
+            blocks.append(piece.split("\n"))
+    return blocks
+
+
+class RunOutcome:
+    def __init__(self):
+        self.pty = None
+        self.console = ""
+        self.log_text = ""
+        self.block = []
+        self.commands = []
+        self.requests = []
+        self.ini = None
+        self.backup = None
+        self.state = {}
+        self.seconds = 0.0
+
+
+class Lab:
+    def __init__(self, name, prefix, exe, workdir, verbose=False):
+        self.name = name
+        self.prefix = prefix
+        self.exe = exe
+        self.workdir = os.path.join(workdir, name)
+        os.makedirs(self.workdir, exist_ok=True)
+        self.verbose = verbose
+        self.machine = machine.Machine("asme2e%d-%s" % (os.getpid(), name[:18]))
+        self.server = None
+        self.spool = None
+        self._policy = lambda command: spool.APPLY
+        self._requests_seen = 0
+        self._commands_seen = 0
+
+    def __enter__(self):
+        # A Wine server left from the last scenario lives in the old namespace.
+        self.prefix.kill_server()
+        self.machine.create()
+        self.spool = spool.CommandSpool(self.prefix.spool, self.machine, self.policy).start()
+        return self
+
+    def __exit__(self, *exc):
+        try:
+            self.prefix.kill_server()
+        finally:
+            if self.spool:
+                self.spool.stop()
+            if self.server:
+                self.server.stop()
+            self.machine.destroy()
+        return False
+
+    # -- setting up -----------------------------------------------------
+    def policy(self, command):
+        return self._policy(command)
+
+    def set_policy(self, policy):
+        self._policy = policy
+
+    def add(self, *adapters):
+        for adapter in adapters:
+            self.machine.add_adapter(adapter)
+
+    def serve(self, tree):
+        self.server = server.MetadataServer(self.machine, tree, self.workdir).start()
+
+    def files(self, ini_text):
+        self.prefix.reset_files(ini_text)
+        self.ini_before = read_bytes(self.prefix.ini)
+
+    # -- running --------------------------------------------------------
+    def run(self, timeout=90, on_tick=None):
+        out = RunOutcome()
+        argv = self.machine.exec_argv(["wine", self.exe])
+        start = time.time()
+        out.pty = wine.run_on_pty(argv, self.prefix.env(), timeout,
+                                  on_tick=(lambda r: on_tick(self, r)) if on_tick else None)
+        out.seconds = time.time() - start
+        self.spool.wait_idle()
+        out.console = out.pty.text
+        out.log_text = text_of(read_bytes(self.prefix.log)) or ""
+        blocks = split_blocks(out.log_text)
+        out.block = blocks[-1] if blocks else []
+        out.blocks = blocks
+        commands = self.spool.snapshot()
+        out.commands = commands[self._commands_seen:]
+        self._commands_seen = len(commands)
+        requests = self.server.requests() if self.server else []
+        out.requests = requests[self._requests_seen:]
+        self._requests_seen = len(requests)
+        out.ini = read_bytes(self.prefix.ini)
+        out.backup = read_bytes(self.prefix.backup)
+        out.state = self.machine.state()
+        out.routes_metadata = self.machine.routes_to("169.254.0.0/17")
+        # Every command of every run, for looking at afterwards (--keep).
+        with open(os.path.join(self.workdir, "commands.jsonl"), "a", encoding="utf-8") as f:
+            for c in out.commands:
+                f.write(json.dumps({"arrived": c.arrived, "answered": c.answered, "line": c.line,
+                                    "action": c.action, "exit": c.exit_code, "applied": c.applied,
+                                    "error": c.error}) + "\n")
+        return out
+
+    def log_now(self):
+        return text_of(read_bytes(self.prefix.log)) or ""

@@ -1,0 +1,432 @@
+"""The end-to-end scenarios: each builds a machine, runs the tool, checks.
+
+A scenario is a function taking the harness `Env` and returning a list of
+`Checker`s, one per named part (a scenario that runs the tool twice reports
+two parts).
+"""
+import re
+import time
+
+from . import spool
+from .checks import Checker, section
+from .lab import (MACS, MAIN, METADATA_URL, ROUTE_CMD, STANDARD_INI, Desired, Lab, add_command,
+                  commands_for, metadata_tree, set_command)
+from .machine import Adapter
+
+SCENARIOS = []
+
+
+def scenario(name):
+    def register(func):
+        SCENARIOS.append((name, func))
+        return func
+    return register
+
+
+# The two secondary adapters most scenarios use.
+ETH1 = Adapter("eth1", "52:54:00:ab:cd:01", ["10.1.0.99/24"], "10.1.0.254", metric=101)
+ETH2 = Adapter("eth2", "52:54:00:ab:cd:02", ["10.2.0.50/24"], None, metric=102)
+WANT1 = Desired("52:54:00:ab:cd:01", "10.1.0.5", gateway="10.1.0.1")
+# Listed with the primary in the middle: the tool puts it first.
+WANT2 = Desired("52:54:00:ab:cd:02", "10.2.0.7", ["10.2.0.8", "10.2.0.7", "10.2.0.9"],
+                gateway="10.2.0.1", mask="255.255.0.0")
+
+
+def fetch_paths(*desired, upto="mask"):
+    order = ["primary", "ips", "gateway", "mask"]
+    paths = ["/meta-data/mac", MACS]
+    for d in desired:
+        p = d.paths()
+        paths += [p[k] for k in order[:order.index(upto) + 1]]
+    return paths
+
+
+def builder_lines(d):
+    """The builder's lines for one adapter that passes every check."""
+    lines = ["config main ip=" + d.primary, "vecIps.size:%d" % len(d.ips)]
+    lines += ["config ip=" + ip for ip in d.ips]
+    lines += ["config gateway=" + d.gateway, "config mask=" + d.mask, "config macaddr=" + d.mac]
+    return lines
+
+
+def snapshot_lines(dev, addresses, masks, gateway):
+    lines = ["Find Adapter Name: " + dev, "begin getCurrentConfig",
+             re.compile(r"^current config AdapterName: \S+$")]
+    for address, mask in zip(addresses, masks):
+        lines += ["current config ip=" + address, "current config mask=" + mask]
+    if gateway:
+        lines.append("current config gateway=" + gateway)
+    return lines
+
+
+def two_adapter_lab(env, name):
+    return Lab(name, env.prefix, env.exe, env.workdir)
+
+
+def setup_two(lab, tree=None):
+    lab.add(MAIN, ETH1, ETH2)
+    lab.serve(tree or metadata_tree([WANT1, WANT2]))
+    lab.files(STANDARD_INI)
+
+
+def expect_two_applied(ck, out, lab):
+    ck.console(out, success=True)
+    ck.framing(out)
+    commands = [ROUTE_CMD] + commands_for("eth1", WANT1) + commands_for("eth2", WANT2)
+    ck.commands(out, commands)
+    ck.ran_and_waited(out, commands)
+    ck.requests(out, fetch_paths(WANT1, WANT2))
+    ck.log_order(out, [ROUTE_CMD, "main mac=52:54:00:00:00:10", "vecMacs.size:2",
+                       "mac=52:54:00:ab:cd:01", "mac=52:54:00:ab:cd:02"]
+                 + builder_lines(WANT1) + builder_lines(WANT2)
+                 + ["begin ConfigIpAddresses"]
+                 + snapshot_lines("eth1", ["10.1.0.99"], ["255.255.255.0"], "10.1.0.254")
+                 + snapshot_lines("eth2", ["10.2.0.50"], ["255.255.255.0"], None)
+                 + ["start set config ip submask gateway...", commands[1],
+                    "start set config ip submask gateway...", commands[2]],
+                 "builder, matching and apply lines")
+    # The check after applying sees the new settings.
+    ck.log_order(out, [commands[-1], "begin getCurrentConfig", "current config ip=10.1.0.5",
+                       "current config gateway=10.1.0.1", "begin getCurrentConfig",
+                       "current config mask=255.255.0.0", "current config gateway=10.2.0.1",
+                       "configure end"], "check after applying logs the new settings")
+    ck.log_lacks(out, "retry find adapters")
+    ck.log_lacks(out, "config file error")
+    ck.ini_written(out, lab.ini_before, [
+        section("52:54:00:AB:CD:01", ["10.1.0.5"], "10.1.0.1", "255.255.255.0"),
+        section("52:54:00:AB:CD:02", ["10.2.0.7", "10.2.0.8", "10.2.0.9"], "10.2.0.1", "255.255.0.0")])
+    ck.adapter(out, "eth0", ["10.0.0.10/24"], "10.0.0.1", 100)
+    ck.adapter(out, "eth1", ["10.1.0.5/24"], "10.1.0.1", 101)
+    ck.adapter(out, "eth2", ["10.2.0.7/16", "10.2.0.8/16", "10.2.0.9/16"], "10.2.0.1", 102)
+    ck.metadata_route(out)
+
+
+@scenario("two_adapters_change")
+def two_adapters_change(env):
+    """Two secondary adapters need changes; then a second run finds nothing to do."""
+    first, second = Checker("two_adapters_change"), Checker("second_run_no_change")
+    with two_adapter_lab(env, "two") as lab:
+        setup_two(lab)
+        out = lab.run()
+        env.show(first, out)
+        expect_two_applied(first, out, lab)
+
+        # Second run on the same machine: everything is already in effect.
+        ini_after_first = out.ini
+        out2 = lab.run()
+        env.show(second, out2)
+        ck = second
+        ck.console(out2, success=True)
+        ck.eq(len(out2.blocks), 2, "log holds two blocks")
+        ck.framing(out2)
+        ck.commands(out2, [ROUTE_CMD])
+        ck.log_count(out2, "config ip submask gateway is not changed...", 2)
+        ck.log_lacks(out2, "start set config")
+        ck.log_lacks(out2, "netsh.exe")
+        ck.requests(out2, fetch_paths(WANT1, WANT2))
+        ck.eq(out2.ini, ini_after_first, "saved configuration the same as after the first run")
+        ck.eq(out2.backup, ini_after_first, "backup is the file as the first run left it")
+        ck.adapter(out2, "eth1", ["10.1.0.5/24"], "10.1.0.1", 101)
+        ck.adapter(out2, "eth2", ["10.2.0.7/16", "10.2.0.8/16", "10.2.0.9/16"], "10.2.0.1", 102)
+        ck.metadata_route(out2)
+    return [first, second]
+
+
+@scenario("missing_ini")
+def missing_ini(env):
+    """No saved configuration file: nothing runs, nothing is created."""
+    ck = Checker("missing_ini")
+    with Lab("noini", env.prefix, env.exe, env.workdir) as lab:
+        lab.add(MAIN, ETH1)
+        lab.serve(metadata_tree([WANT1]))
+        lab.files(None)
+        out = lab.run()
+        env.show(ck, out)
+        ck.console(out, success=False)
+        ck.log_exact(out, ["config file not exist", "config file error , enable local network fail"])
+        ck.commands(out, [])
+        ck.requests(out, [])
+        ck.eq(out.ini, None, "no saved configuration created")
+        ck.eq(out.backup, None, "no backup created")
+        ck.adapter(out, "eth1", ["10.1.0.99/24"], "10.1.0.254", 101)
+        ck.metadata_route(out, present=False)
+    return [ck]
+
+
+@scenario("missing_gateway")
+def missing_gateway(env):
+    """The file has [eth0] but no GATEWAY: no route, no fetch, file untouched."""
+    ck = Checker("missing_gateway")
+    with Lab("nogw", env.prefix, env.exe, env.workdir) as lab:
+        lab.add(MAIN, ETH1)
+        lab.serve(metadata_tree([WANT1]))
+        lab.files("[eth0]\nIPADDR=10.0.0.10\nNETMASK=255.255.255.0\n")
+        out = lab.run()
+        env.show(ck, out)
+        ck.console(out, success=False)
+        ck.log_exact(out, ["config file error , enable local network fail"])
+        ck.commands(out, [])
+        ck.requests(out, [])
+        ck.ini_untouched(out, lab.ini_before)
+        ck.adapter(out, "eth1", ["10.1.0.99/24"], "10.1.0.254", 101)
+    return [ck]
+
+
+@scenario("metadata_down")
+def metadata_down(env):
+    """Nothing listens on the metadata address: the run fails after the route."""
+    ck = Checker("metadata_down")
+    with Lab("down", env.prefix, env.exe, env.workdir) as lab:
+        lab.add(MAIN, ETH1)
+        lab.files(STANDARD_INI)  # no server: nothing listens on the metadata address
+        out = lab.run()
+        env.show(ck, out)
+        ck.console(out, success=False)
+        ck.log_exact(out, [ROUTE_CMD, "wait %s  successfully" % ROUTE_CMD,
+                           "get main mac error url:%s/meta-data/mac" % METADATA_URL,
+                           "config file error , no configure information"])
+        ck.commands(out, [ROUTE_CMD])
+        ck.ini_untouched(out, lab.ini_before)
+        ck.adapter(out, "eth1", ["10.1.0.99/24"], "10.1.0.254", 101)
+        ck.metadata_route(out)
+    return [ck]
+
+
+@scenario("only_main_listed")
+def only_main_listed(env):
+    """The listing names only the machine's own adapter: no configuration."""
+    ck = Checker("only_main_listed")
+    with Lab("onlymain", env.prefix, env.exe, env.workdir) as lab:
+        lab.add(MAIN, ETH1)
+        lab.serve(metadata_tree([WANT1], listing="52:54:00:00:00:10/"))
+        lab.files(STANDARD_INI)
+        out = lab.run()
+        env.show(ck, out)
+        ck.console(out, success=False)
+        ck.log_exact(out, [ROUTE_CMD, "wait %s  successfully" % ROUTE_CMD,
+                           "main mac=52:54:00:00:00:10", "vecMacs.size:0",
+                           "config file error , no configure information"])
+        ck.commands(out, [ROUTE_CMD])
+        ck.requests(out, ["/meta-data/mac", MACS])
+        ck.ini_untouched(out, lab.ini_before)
+        ck.adapter(out, "eth1", ["10.1.0.99/24"], "10.1.0.254", 101)
+    return [ck]
+
+
+@scenario("malformed_address")
+def malformed_address(env):
+    """One adapter with a bad address, one whose primary is a 404 page, one good."""
+    ck = Checker("malformed_address")
+    bad = Desired("52:54:00:ab:cd:02", "10.2.0.7", ["10.2.0.7", "10.2.0.300"], gateway="10.2.0.1")
+    missing = Desired("52:54:00:ab:cd:03", "10.3.0.7", gateway="10.3.0.1",
+                      answers={"primary": {"status": 404, "body": "404 - Not Found"}})
+    eth3 = Adapter("eth3", "52:54:00:ab:cd:03", ["10.3.0.50/24"], None, metric=103)
+    with Lab("malformed", env.prefix, env.exe, env.workdir) as lab:
+        lab.add(MAIN, ETH1, ETH2, eth3)
+        lab.serve(metadata_tree([WANT1, bad, missing]))
+        lab.files(STANDARD_INI)
+        out = lab.run()
+        env.show(ck, out)
+        ck.console(out, success=True)
+        ck.framing(out)
+        commands = [ROUTE_CMD] + commands_for("eth1", WANT1)
+        ck.commands(out, commands)
+        ck.requests(out, fetch_paths(WANT1) + fetch_paths(bad, upto="ips")[2:]
+                    + fetch_paths(missing, upto="primary")[2:])
+        ck.log_order(out, ["vecMacs.size:3"] + builder_lines(WANT1) +
+                     ["config main ip=10.2.0.7", "vecIps.size:2", "config ip=10.2.0.7",
+                      "config ip=10.2.0.300", "check ip addr fail",
+                      "config main ip=404 - Not Found", "check main ip addr fail",
+                      "begin ConfigIpAddresses", "Find Adapter Name: eth1"], "builder lines")
+        ck.log_lacks(out, "Find Adapter Name: eth2")
+        ck.log_lacks(out, "Find Adapter Name: eth3")
+        ck.log_lacks(out, "config macaddr=52:54:00:ab:cd:02")
+        ck.ini_written(out, lab.ini_before,
+                       [section("52:54:00:AB:CD:01", ["10.1.0.5"], "10.1.0.1", "255.255.255.0")])
+        ck.adapter(out, "eth1", ["10.1.0.5/24"], "10.1.0.1", 101)
+        ck.adapter(out, "eth2", ["10.2.0.50/24"], None, None)
+        ck.adapter(out, "eth3", ["10.3.0.50/24"], None, None)
+    return [ck]
+
+
+@scenario("adapter_appears")
+def adapter_appears(env):
+    """eth2 is missing at the first pass and plugged in during the 30 s wait."""
+    ck = Checker("adapter_appears")
+    added = {}
+    expected_requests = len(fetch_paths(WANT1, WANT2))
+
+    def plug_in_when_waiting(lab, _run):
+        if added:
+            return
+        log = lab.log_now()
+        requests = lab.server.requests()
+        # The miss line may still sit in the tool's buffer; the last fetch
+        # plus a few seconds means the first pass is over all the same.
+        waiting = "cannot find match adpater mac=52-54-00-ab-cd-02" in log or (
+            len(requests) >= expected_requests and time.time() - requests[-1]["t"] > 4)
+        if waiting:
+            lab.add(ETH2)
+            added["at"] = time.time()
+
+    with Lab("appears", env.prefix, env.exe, env.workdir) as lab:
+        lab.add(MAIN, ETH1)
+        lab.serve(metadata_tree([WANT1, WANT2]))
+        lab.files(STANDARD_INI)
+        out = lab.run(timeout=150, on_tick=plug_in_when_waiting)
+        env.show(ck, out)
+        ck.true(bool(added), "adapter was plugged in during the run")
+        ck.console(out, success=True)
+        ck.framing(out)
+        commands = [ROUTE_CMD] + commands_for("eth1", WANT1) + commands_for("eth2", WANT2)
+        ck.commands(out, commands)
+        ck.log_order(out, ["begin ConfigIpAddresses", "Find Adapter Name: eth1",
+                           "cannot find match adpater mac=52-54-00-ab-cd-02",
+                           "retry find adapters retrycount=1", "Find Adapter Name: eth1",
+                           "Find Adapter Name: eth2", "start set config ip submask gateway...",
+                           commands[1], "start set config ip submask gateway...", commands[2]],
+                     "miss, one retry, both found")
+        ck.log_lacks(out, "retrycount=2")
+        ck.log_lacks(out, "cannot find all matched")
+        ck.true(out.seconds >= 30, "the tool waited 30 s before retrying", "%.1f s" % out.seconds)
+        ck.ini_written(out, lab.ini_before, [
+            section("52:54:00:AB:CD:01", ["10.1.0.5"], "10.1.0.1", "255.255.255.0"),
+            section("52:54:00:AB:CD:02", ["10.2.0.7", "10.2.0.8", "10.2.0.9"], "10.2.0.1", "255.255.0.0")])
+        ck.adapter(out, "eth2", ["10.2.0.7/16", "10.2.0.8/16", "10.2.0.9/16"], "10.2.0.1", 102)
+    return [ck]
+
+
+@scenario("netsh_not_applied")
+def netsh_not_applied(env):
+    """netsh says nothing and changes nothing: the check fails, the INI stays."""
+    ck = Checker("netsh_not_applied")
+    with Lab("noapply", env.prefix, env.exe, env.workdir) as lab:
+        lab.set_policy(lambda c: spool.IGNORE if c.kind == "netsh" else spool.APPLY)
+        setup_two(lab)
+        out = lab.run()
+        env.show(ck, out)
+        ck.console(out, success=False)
+        ck.framing(out)
+        commands = [ROUTE_CMD] + commands_for("eth1", WANT1) + commands_for("eth2", WANT2)
+        ck.commands(out, commands)
+        ck.ran_and_waited(out, commands)
+        # The check re-reads the old settings and the driver adds no line.
+        ck.log_order(out, [commands[-1], "begin getCurrentConfig", "current config ip=10.1.0.99",
+                           "begin getCurrentConfig", "current config ip=10.2.0.50", "configure end"],
+                     "check after applying sees the old settings")
+        ck.log_lacks(out, "config file error")
+        ck.ini_untouched(out, lab.ini_before)
+        ck.adapter(out, "eth1", ["10.1.0.99/24"], "10.1.0.254", 101)
+        ck.adapter(out, "eth2", ["10.2.0.50/24"], None, None)
+    return [ck]
+
+
+@scenario("netsh_hangs")
+def netsh_hangs(env):
+    """The set-address command applies but never ends; the tool gives up after 15 waits."""
+    ck = Checker("netsh_hangs")
+    want = Desired("52:54:00:ab:cd:01", "10.1.0.5", ["10.1.0.5", "10.1.0.6"], gateway="10.1.0.1")
+
+    def policy(command):
+        if command.kind == "netsh" and " set address " in command.line:
+            return spool.APPLY_HANG
+        return spool.APPLY
+
+    with Lab("hang", env.prefix, env.exe, env.workdir) as lab:
+        lab.set_policy(policy)
+        lab.add(MAIN, ETH1)
+        lab.serve(metadata_tree([want]))
+        lab.files(STANDARD_INI)
+        out = lab.run(timeout=120)
+        env.show(ck, out)
+        ck.console(out, success=True)
+        ck.framing(out)
+        set_cmd = set_command("eth1", "10.1.0.5", "255.255.255.0", "10.1.0.1")
+        add_cmd = add_command("eth1", "10.1.0.6", "255.255.255.0")
+        ck.commands(out, [ROUTE_CMD, set_cmd, add_cmd])
+        ck.log_order(out, [set_cmd] + ["wait %s  count=%d" % (set_cmd, n) for n in range(1, 16)]
+                     + ["wait %s  timed out" % set_cmd, add_cmd, "wait %s  successfully" % add_cmd],
+                     "fifteen waits, time-out, next command")
+        ck.log_lacks(out, "wait %s  successfully" % set_cmd)
+        if len(out.commands) == 3:
+            gap = out.commands[2].arrived - out.commands[1].arrived
+            ck.true(28 <= gap <= 40, "next command about 30 s after the hung one", "%.1f s" % gap)
+        ck.ini_written(out, lab.ini_before,
+                       [section("52:54:00:AB:CD:01", ["10.1.0.5", "10.1.0.6"], "10.1.0.1", "255.255.255.0")])
+        ck.adapter(out, "eth1", ["10.1.0.5/24", "10.1.0.6/24"], "10.1.0.1", 101)
+    return [ck]
+
+
+@scenario("netsh_slow")
+def netsh_slow(env):
+    """A set-address command that takes 5 s: a couple of waits, then success."""
+    ck = Checker("netsh_slow")
+
+    def policy(command):
+        if command.kind == "netsh" and " set address " in command.line:
+            return spool.delayed(5)
+        return spool.APPLY
+
+    with Lab("slow", env.prefix, env.exe, env.workdir) as lab:
+        lab.set_policy(policy)
+        lab.add(MAIN, ETH1)
+        lab.serve(metadata_tree([WANT1]))
+        lab.files(STANDARD_INI)
+        out = lab.run()
+        env.show(ck, out)
+        ck.console(out, success=True)
+        set_cmd = set_command("eth1", "10.1.0.5", "255.255.255.0", "10.1.0.1")
+        ck.commands(out, [ROUTE_CMD, set_cmd])
+        waits = [l for l in out.block if l.startswith("wait %s  count=" % set_cmd)]
+        ck.true(2 <= len(waits) <= 3, "two or three unsuccessful waits", repr(waits))
+        ck.log_order(out, [set_cmd, "wait %s  count=1" % set_cmd, "wait %s  count=2" % set_cmd,
+                           "wait %s  successfully" % set_cmd], "waits then success")
+        ck.log_lacks(out, "timed out")
+        ck.ini_written(out, lab.ini_before,
+                       [section("52:54:00:AB:CD:01", ["10.1.0.5"], "10.1.0.1", "255.255.255.0")])
+    return [ck]
+
+
+@scenario("metadata_never_answers")
+def metadata_never_answers(env):
+    """A resource that never answers: the tool waits on it until the service drops the connection."""
+    ck = Checker("metadata_never_answers")
+    hold = 12.0
+    want = Desired("52:54:00:ab:cd:01", "10.1.0.5", gateway="10.1.0.1",
+                   answers={"mask": {"hang": True}})
+    seen = {}
+
+    def drop_after_hold(lab, run):
+        if "dropped" in seen:
+            return
+        hung = [r for r in lab.server.requests() if r["hang"]]
+        if hung and time.time() - hung[0]["t"] >= hold:
+            # Still stuck in the fetch: no command ran, the step never logged its value.
+            seen["log"] = lab.log_now()
+            seen["commands"] = len(lab.spool.snapshot())
+            seen["alive"] = run.status is None
+            lab.server.stop()
+            seen["dropped"] = time.time()
+
+    with Lab("noanswer", env.prefix, env.exe, env.workdir) as lab:
+        lab.add(MAIN, ETH1)
+        lab.serve(metadata_tree([want]))
+        lab.files(STANDARD_INI)
+        out = lab.run(timeout=120, on_tick=drop_after_hold)
+        env.show(ck, out)
+        ck.true("dropped" in seen, "the tool was still waiting %d s after asking" % hold)
+        ck.true(seen.get("alive", False), "tool still running while the resource hung")
+        ck.eq(seen.get("commands"), 1, "only the route command had run by then")
+        ck.true("config mask=" not in seen.get("log", ""), "no mask line while waiting")
+        ck.console(out, success=False)
+        ck.framing(out)
+        mask_url = METADATA_URL + want.paths()["mask"]
+        failed_fetch = "get mask error url:" + mask_url in out.block
+        empty_answer = "config mask=" in out.block and "check mask addr fail" in out.block
+        # A dropped connection fails the open or reads as an empty body.
+        ck.true(failed_fetch or empty_answer, "the mask counts as missing", repr(out.block[-8:]))
+        ck.log_order(out, ["config gateway=10.1.0.1", "config file error , no configure information"])
+        ck.commands(out, [ROUTE_CMD])
+        ck.ini_untouched(out, lab.ini_before)
+        ck.adapter(out, "eth1", ["10.1.0.99/24"], "10.1.0.254", 101)
+    return [ck]

@@ -1,0 +1,236 @@
+"""Wine prefix, command doubles, and running a Windows program on a pty."""
+import errno
+import fcntl
+import os
+import re
+import select
+import shutil
+import struct
+import subprocess
+import termios
+import time
+import pty
+
+from . import cleanup
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+DOUBLES_SRC = os.path.join(os.path.dirname(HERE), "doubles")
+CXX = "x86_64-w64-mingw32-g++"
+OBJDUMP = "x86_64-w64-mingw32-objdump"
+
+# Wine's console draws a blank as "erase to end of line, cursor forward";
+# turn cursor-forward back into blanks before dropping the other sequences.
+CURSOR_FORWARD = re.compile(r"\x1b\[(\d*)C")
+ANSI = re.compile(r"\x1b\[[0-9;?]*[ -/]*[@-~]|\x1b\][^\x07\x1b]*(\x07|\x1b\\)|\x1b[()][0-9A-B]|\x1b[=>78]")
+
+
+def build_doubles(outdir):
+    """netsh.exe and route.exe (one source), and the trivial yardstick program."""
+    os.makedirs(outdir, exist_ok=True)
+    flags = ["-std=c++17", "-O2", "-Wall", "-Wextra", "-Werror", "-static", "-s"]
+    built = {}
+    for name, source in (("command_double.exe", "command_double.cpp"), ("trivial.exe", "trivial.cpp")):
+        target = os.path.join(outdir, name)
+        subprocess.run([CXX] + flags + ["-o", target, os.path.join(DOUBLES_SRC, source)], check=True)
+        built[name] = target
+    return built
+
+
+class Prefix:
+    """One Wine prefix for the whole harness run, with the doubles installed."""
+
+    def __init__(self, path):
+        self.path = path
+        self.spool = os.path.join(path, "drive_c", "e2e-spool")
+
+    def env(self, extra=None):
+        env = {
+            "PATH": os.environ.get("PATH", "/usr/local/bin:/usr/bin:/bin"),
+            "HOME": os.environ.get("HOME", "/root"),
+            "TERM": os.environ.get("TERM") or "xterm",
+            "WINEPREFIX": self.path,
+            "WINEDEBUG": "-all",
+            # The doubles must win over Wine's own netsh; no Mono/Gecko prompts.
+            "WINEDLLOVERRIDES": "netsh.exe=n;mscoree,mshtml=",
+            "LC_ALL": "C",
+        }
+        if extra:
+            env.update(extra)
+        return env
+
+    @property
+    def windows(self):
+        return os.path.join(self.path, "drive_c", "windows")
+
+    @property
+    def system32(self):
+        return os.path.join(self.windows, "system32")
+
+    def win_path(self, unix_path):
+        """The Z: form Wine gives an absolute Unix path."""
+        return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
+
+    def create(self, doubles):
+        if not os.path.exists(os.path.join(self.path, "system.reg")):
+            os.makedirs(self.path, exist_ok=True)
+            cleanup.register("wineserver:" + self.path, "wineserver", self.kill_server)
+            subprocess.run(["wineboot", "-i"], env=self.env(), stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, check=True, timeout=300)
+            subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\DllOverrides", "/v",
+                            "netsh.exe", "/t", "REG_SZ", "/d", "native", "/f"], env=self.env(),
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True, timeout=120)
+        self.kill_server()
+        for name in ("netsh.exe", "route.exe"):
+            shutil.copyfile(doubles["command_double.exe"], os.path.join(self.system32, name))
+        os.makedirs(self.spool, exist_ok=True)
+        return self
+
+    def kill_server(self):
+        """Stop wineserver and every Wine process of this prefix."""
+        if not os.path.isdir(self.path):
+            return
+        subprocess.run(["wineserver", "-k"], env=self.env(), stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60)
+        subprocess.run(["wineserver", "-w"], env=self.env(), stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60)
+
+    # -- the files the program reads and writes -------------------------
+    @property
+    def ini(self):
+        return os.path.join(self.windows, "ipconfig_xen_vm.ini")
+
+    @property
+    def backup(self):
+        return os.path.join(self.windows, "ipconfig_xen_vm_backup.ini")
+
+    @property
+    def log(self):
+        return os.path.join(self.windows, "ipconfig_addrsmith.log")
+
+    def reset_files(self, ini_text):
+        for path in (self.ini, self.backup, self.log):
+            if os.path.exists(path):
+                os.unlink(path)
+        if ini_text is not None:
+            with open(self.ini, "wb") as f:
+                f.write(ini_text.replace("\r\n", "\n").replace("\n", "\r\n").encode("ascii"))
+
+
+class PtyRun:
+    def __init__(self):
+        self.output = b""
+        self.status = None
+        self.rusage = None
+        self.seconds = None
+        self.timed_out = False
+        self.answered_at = None
+        self.vm_hwm_kib = None  # peak resident size of the program's own process
+
+    @property
+    def text(self):
+        raw = self.output.decode("utf-8", errors="replace")
+        raw = CURSOR_FORWARD.sub(lambda m: " " * int(m.group(1) or 1), raw)
+        lines = ANSI.sub("", raw).replace("\r", "").split("\n")
+        return "\n".join(line.rstrip() for line in lines)
+
+    @property
+    def exit_code(self):
+        if self.status is None:
+            return None
+        return os.waitstatus_to_exitcode(self.status)
+
+    @property
+    def peak_rss_kib(self):
+        return self.rusage.ru_maxrss if self.rusage else None
+
+
+def run_on_pty(argv, env, timeout, answer_when=(b"Press any key", b"set netcard info"),
+               on_tick=None):
+    """Run `argv` on a fresh pseudo-terminal and answer "pause" with Enter.
+
+    Wine writes console output only to a terminal. Enter is sent once any of
+    `answer_when` has shown up and again every second while the program is
+    still there, so a pause that began before its prompt was seen is still
+    answered. `on_tick(run)` is called a few times a second.
+    """
+    run = PtyRun()
+    start = time.time()
+    pid, fd = pty.fork()
+    if pid == 0:  # child
+        try:
+            os.execvpe(argv[0], argv, env)
+        finally:
+            os._exit(127)
+    key = "pty:%d" % pid
+    cleanup.register(key, "pty child", lambda: cleanup.kill_pid(pid))
+    try:
+        fcntl.ioctl(fd, termios.TIOCSWINSZ, struct.pack("HHHH", 40, 132, 0, 0))
+        last_enter = 0.0
+        while True:
+            ready, _, _ = select.select([fd], [], [], 0.2)
+            if ready:
+                try:
+                    chunk = os.read(fd, 65536)
+                except OSError as error:
+                    if error.errno != errno.EIO:
+                        raise
+                    chunk = b""
+                run.output += chunk
+            hwm = _vm_hwm(pid)
+            if hwm is not None:
+                run.vm_hwm_kib = max(run.vm_hwm_kib or 0, hwm)
+            done_pid, status, rusage = os.wait4(pid, os.WNOHANG)
+            if done_pid == pid:
+                run.status, run.rusage = status, rusage
+                break
+            now = time.time()
+            if any(marker in run.output for marker in answer_when) and now - last_enter > 1.0:
+                if run.answered_at is None:
+                    run.answered_at = now - start
+                try:
+                    os.write(fd, b"\r")
+                except OSError:
+                    pass
+                last_enter = now
+            if on_tick:
+                on_tick(run)
+            if now - start > timeout:
+                run.timed_out = True
+                cleanup.kill_pid(pid)
+                _, run.status, run.rusage = os.wait4(pid, 0)
+                break
+        # Drain what is left.
+        while True:
+            try:
+                ready, _, _ = select.select([fd], [], [], 0.05)
+                if not ready:
+                    break
+                chunk = os.read(fd, 65536)
+                if not chunk:
+                    break
+                run.output += chunk
+            except OSError:
+                break
+    finally:
+        os.close(fd)
+        cleanup.unregister(key)
+    run.seconds = time.time() - start
+    return run
+
+
+def _vm_hwm(pid):
+    """VmHWM of a live process in KiB; the pid keeps through ip netns exec and
+    Wine's loader, which exec in place, so it is the program's own process."""
+    try:
+        with open("/proc/%d/status" % pid) as f:
+            for line in f:
+                if line.startswith("VmHWM:"):
+                    return int(line.split()[1])
+    except (OSError, ValueError):
+        pass
+    return None
+
+
+def imported_dlls(exe):
+    out = subprocess.run([OBJDUMP, "-p", exe], stdout=subprocess.PIPE, text=True, check=True).stdout
+    return [m.group(1) for m in re.finditer(r"DLL Name:\s*(\S+)", out)]
