@@ -1,5 +1,8 @@
 #include "metadata/fetch.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include "platform/http.h"
 
 int fetchUrlText(unsigned readLimit, const wchar_t* url, wchar_t* buffer) {
@@ -16,6 +19,13 @@ int fetchUrlText(unsigned readLimit, const wchar_t* url, wchar_t* buffer) {
     // a text that does not fit the buffer is refused rather than cut, since
     // a cut listing or address ("10.0.0.12" -> "10.0.0.1") would still look
     // valid to the checks that follow.
+    // A body that ended before the length the server announced was cut off
+    // by the connection: its last entry may be a shorter, still valid text.
+    if (read.contentLength &&
+        read.bytes.size() < std::min<std::uint64_t>(*read.contentLength, readLimit)) {
+        return 0;
+    }
+
     const std::size_t zero = read.bytes.find('\0');
     if (zero == std::string::npos && read.bytes.size() >= readLimit) return 0;
     const std::wstring text = platform::ansiToWide(read.bytes.substr(0, zero));

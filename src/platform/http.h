@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace platform {
@@ -10,6 +12,8 @@ struct HttpRead {
     bool opened = false;  // the URL could be opened (server reached)
     bool readOk = false;  // the one read succeeded
     std::string bytes;    // what the one read delivered, at most the limit
+    // The body's length as the server announced it, when it did.
+    std::optional<std::uint64_t> contentLength;
 };
 
 // Opens the URL without any cache and performs a single read of at most

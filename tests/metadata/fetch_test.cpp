@@ -140,3 +140,30 @@ TEST_F(FetchTest, NeverCutsAnAddressShort) {
     EXPECT_EQ(tooSmall.text(), L"");
     EXPECT_TRUE(buffer.guardsIntact() && tooSmall.guardsIntact());
 }
+
+TEST_F(FetchTest, BodyCutShortOfItsAnnouncedLengthFails) {
+    // "10.1.0.67" cut by a closed connection still reads as a valid address.
+    const std::wstring ips = L"http://169.254.0.254/ips";
+    sim::HttpAnswer cut;
+    cut.body = "10.1.0.5/\n10.1.0.6";
+    cut.announcedLength = 20;
+    sim::setHttpAnswer(ips, cut);
+    GuardedBuffer buffer(1800);
+    EXPECT_EQ(fetchUrlText(1800, ips.c_str(), buffer.data()), 0);
+    EXPECT_EQ(buffer.text(), L"");
+
+    // Whole bodies pass, and so does one announced longer than the read
+    // limit once the limit's worth has arrived (the length check for what
+    // does not fit comes after).
+    cut.announcedLength = 18;
+    sim::setHttpAnswer(ips, cut);
+    EXPECT_NE(fetchUrlText(1800, ips.c_str(), buffer.data()), 0);
+    EXPECT_EQ(buffer.text(), L"10.1.0.5/\n10.1.0.6");
+
+    sim::HttpAnswer value;
+    value.body = "10.0.0.1";
+    value.announcedLength = 100000;
+    sim::setHttpAnswer(kUrl, value);
+    GuardedBuffer small(60);
+    EXPECT_EQ(fetchUrlText(60, kUrl.c_str(), small.data()), 0);  // 8 of 60 bytes came
+}

@@ -56,6 +56,7 @@ HttpRead httpGetOnce(const std::wstring& url, std::size_t limit) {
     read.readOk = true;
     // One read delivers at most the limit, like the real single read.
     read.bytes = answer.body.substr(0, limit);
+    read.contentLength = answer.announcedLength;
     return read;
 }
 

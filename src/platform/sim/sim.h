@@ -32,6 +32,9 @@ unsigned keyWaits();
 struct HttpAnswer {
     enum class Kind { Body, Unreachable, ReadFails } kind = Kind::Body;
     std::string body;  // sent as is, whatever the "status"
+    // A Content-Length longer than the body: the connection closes early
+    // and the read returns what arrived, as WinINet does.
+    std::optional<std::uint64_t> announcedLength;
 };
 void setHttpAnswer(const std::wstring& url, HttpAnswer answer);
 void setHttpBody(const std::wstring& url, const std::string& body);

@@ -4,6 +4,8 @@
 
 #include <wininet.h>
 
+#include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "platform/http.h"
@@ -19,6 +21,19 @@ using InternetHandle = win32::Owned<HINTERNET, CloseInternetHandle, nullptr>;
 constexpr DWORD kOpenUrlFlags =
     INTERNET_FLAG_RELOAD | INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_HYPERLINK;
 static_assert(kOpenUrlFlags == 0xa0000400, "request flags changed");
+
+// Decimal digits only; a length too large to hold counts as the largest.
+std::optional<std::uint64_t> parseLength(const wchar_t* text) {
+    if (text[0] == L'\0') return std::nullopt;
+    std::uint64_t value = 0;
+    for (const wchar_t* p = text; *p != L'\0'; ++p) {
+        if (*p < L'0' || *p > L'9') return std::nullopt;
+        const std::uint64_t digit = static_cast<std::uint64_t>(*p - L'0');
+        if (value > (UINT64_MAX - digit) / 10) return UINT64_MAX;
+        value = value * 10 + digit;
+    }
+    return value;
+}
 
 }  // namespace
 
@@ -36,6 +51,14 @@ HttpRead httpGetOnce(const std::wstring& url, std::size_t limit) {
         ::InternetOpenUrlW(internet.get(), url.c_str(), nullptr, 0, kOpenUrlFlags, 0));
     if (!request) return result;
     result.opened = true;
+
+    // The announced length shows a body that the connection cut short.
+    wchar_t lengthText[32] = {};
+    DWORD lengthSize = sizeof(lengthText);
+    if (::HttpQueryInfoW(request.get(), HTTP_QUERY_CONTENT_LENGTH, lengthText, &lengthSize,
+                         nullptr)) {
+        result.contentLength = parseLength(lengthText);
+    }
 
     std::vector<char> block(toRead, '\0');
     DWORD received = 0;
