@@ -84,7 +84,8 @@ def cmd_test(args):
         for ck in parts:
             if ck.ok:
                 passed += 1
-                print("PASS %-24s %3d checks  (%.1f s)" % (ck.name, ck.passed, seconds))
+                print("PASS %-24s %3d checks  (%.1f s)%s" % (ck.name, ck.passed, seconds,
+                                                            "  [%s]" % ck.note if ck.note else ""))
             else:
                 failed += 1
                 print("FAIL %-24s %d of %d checks failed  (%.1f s)" % (

@@ -28,6 +28,7 @@ class Checker:
         self.name = name
         self.passed = 0
         self.failures = []
+        self.note = ""  # which of several allowed outcomes happened, for the report
 
     @property
     def ok(self):
@@ -128,6 +129,17 @@ class Checker:
         for name, keys in sections:
             self.eq(new_map.get(name), keys, "section [%s]" % name)
         self.eq(len(new), len(dict(old + list(sections))), "number of sections")
+
+    def after_fault(self, out, before, main):
+        """What every fault leaves: the file unchanged, or its backup holding
+        the file as it was (the writer got going); the main adapter's [eth0]
+        GATEWAY in the file, and the main adapter itself, as they were."""
+        self.true(out.ini == before or out.backup == before,
+                  "saved configuration unchanged, or its backup is the previous file",
+                  "file %r, backup %r" % (out.ini, out.backup))
+        eth0 = dict(dict(parse_ini((out.ini or b"").decode("latin-1"))).get("eth0", []))
+        self.eq(eth0.get("GATEWAY"), main.gateway, "[eth0] GATEWAY kept")
+        self.adapter(out, main.name, main.addresses, main.gateway, main.metric)
 
     # -- adapters -------------------------------------------------------
     def adapter(self, out, dev, addresses, gateway, metric):

@@ -79,7 +79,7 @@ def commands_for(dev, desired):
 
 
 def read_bytes(path):
-    if not os.path.exists(path):
+    if not os.path.isfile(path):
         return None
     with open(path, "rb") as f:
         return f.read()
@@ -159,6 +159,10 @@ class Lab:
             self.machine.add_adapter(adapter)
 
     def serve(self, tree):
+        """Start the service with `tree`; again with another tree between runs."""
+        if self.server:
+            self.server.stop()
+            self._requests_seen = 0  # the new server keeps a request log of its own
         self.server = server.MetadataServer(self.machine, tree, self.workdir).start()
 
     def files(self, ini_text):

@@ -4,8 +4,10 @@
     metadata_server.py TREE.json REQUESTS.jsonl [ADDRESS [PORT]]
 
 TREE.json maps a request path to its answer: a string (200, text/plain), or
-an object {"status": 404, "body": "...", "hang": true, "delay": 1.5}.
-"hang" never answers (the connection stays open until the server stops).
+an object {"status": 404, "body": "...", "hang": true, "delay": 1.5,
+"length": 40}. "hang" never answers (the connection stays open until the
+server stops). "length" announces that many bytes in Content-Length, sends
+only the body and then closes the connection: a body cut off in the middle.
 Paths not in the tree get a 404 with a short body, as a real service does.
 Every request is appended to REQUESTS.jsonl as it arrives. "ready" is
 printed on standard output once the socket listens.
@@ -44,7 +46,8 @@ def main():
                 log.write(json.dumps({"t": time.time(), "method": "GET", "path": self.path,
                                       "status": answer.get("status", 200),
                                       "agent": self.headers.get("User-Agent", ""),
-                                      "hang": bool(answer.get("hang"))}) + "\n")
+                                      "hang": bool(answer.get("hang")),
+                                      "cut": "length" in answer}) + "\n")
                 log.flush()
             if answer.get("hang"):
                 stop.wait()
@@ -54,9 +57,14 @@ def main():
             body = answer.get("body", "").encode("utf-8")
             self.send_response(answer.get("status", 200))
             self.send_header("Content-Type", "text/plain")
-            self.send_header("Content-Length", str(len(body)))
+            self.send_header("Content-Length", str(answer.get("length", len(body))))
             self.end_headers()
             self.wfile.write(body)
+            if "length" in answer:
+                # The rest never comes: flush what was sent, then end the
+                # connection (HTTP/1.0, so the server closes it on return).
+                self.wfile.flush()
+                self.close_connection = True
 
     server = ThreadingHTTPServer((address, port), Handler)
     server.daemon_threads = True

@@ -4,10 +4,11 @@ A scenario is a function taking the harness `Env` and returning a list of
 `Checker`s, one per named part (a scenario that runs the tool twice reports
 two parts).
 """
+import os
 import re
 import time
 
-from . import spool
+from . import cleanup, spool
 from .checks import Checker, section
 from .lab import (MACS, MAIN, METADATA_URL, ROUTE_CMD, STANDARD_INI, Desired, Lab, add_command,
                   commands_for, metadata_tree, set_command)
@@ -354,6 +355,7 @@ def netsh_hangs(env):
         ck.ini_written(out, lab.ini_before,
                        [section("52:54:00:AB:CD:01", ["10.1.0.5", "10.1.0.6"], "10.1.0.1", "255.255.255.0")])
         ck.adapter(out, "eth1", ["10.1.0.5/24", "10.1.0.6/24"], "10.1.0.1", 101)
+        ck.after_fault(out, lab.ini_before, MAIN)
     return [ck]
 
 
@@ -429,4 +431,226 @@ def metadata_never_answers(env):
         ck.commands(out, [ROUTE_CMD])
         ck.ini_untouched(out, lab.ini_before)
         ck.adapter(out, "eth1", ["10.1.0.99/24"], "10.1.0.254", 101)
+        ck.after_fault(out, lab.ini_before, MAIN)
+    return [ck]
+
+
+# -- faults ------------------------------------------------------------
+# After each of these the saved configuration is unchanged or, where the
+# writer had begun, its backup holds the file as it was; eth0 and the
+# [eth0] GATEWAY the next run starts from are left alone.
+
+@scenario("metadata_cut_body")
+def metadata_cut_body(env):
+    """The service closes the connection mid-body: nothing is configured from the cut text."""
+    ips_part, macs_part = Checker("cut_ipv4s_listing"), Checker("cut_macs_listing")
+    # Cut after "10.1.0.6" of "10.1.0.67/": the stub is a valid address by
+    # itself, so only the fetch can keep it away from netsh.
+    want = Desired("52:54:00:ab:cd:01", "10.1.0.5", ["10.1.0.5", "10.1.0.67"], gateway="10.1.0.1")
+    ips_full = "10.1.0.5/\n10.1.0.67/"
+    ips_cut = ips_full[:ips_full.index("10.1.0.67") + len("10.1.0.6")]
+    macs_full = "52:54:00:00:00:10/\n52:54:00:ab:cd:01/"
+    macs_cut = macs_full[:macs_full.index("52:54:00:ab:cd:01") + len("52:54:00:ab:c")]
+
+    with Lab("cutbody", env.prefix, env.exe, env.workdir) as lab:
+        lab.add(MAIN, ETH1)
+        lab.files(STANDARD_INI)
+
+        tree = metadata_tree([want])
+        tree[want.paths()["ips"]] = {"body": ips_cut, "length": len(ips_full)}
+        lab.serve(tree)
+        out = lab.run()
+        env.show(ips_part, out)
+        ck = ips_part
+        ips_url = METADATA_URL + want.paths()["ips"]
+        failed_fetch = "get local-ipv4s error url:" + ips_url in out.block
+        empty_text = "vecIps.size:0" in out.block
+        ck.note = "failed fetch" if failed_fetch else "empty text" if empty_text else "other"
+        # The program cannot tell a cut body from a whole one by its text, so
+        # the fetch must not hand a cut one on.
+        ck.true(failed_fetch or empty_text, "the cut listing counts as missing or empty",
+                repr([l for l in out.block if "config ip=" in l or "vecIps" in l or "error" in l]))
+        ck.log_lacks(out, "config ip=10.1.0.6")
+        ck.true(not any("10.1.0.6" in c.line for c in out.commands),
+                "no command with the cut-off address", repr([c.line for c in out.commands]))
+        ck.console(out, success=False)
+        ck.framing(out)
+        ck.commands(out, [ROUTE_CMD])
+        ck.log_order(out, ["config main ip=10.1.0.5", "config file error , no configure information"])
+        ck.log_lacks(out, "config macaddr=")
+        ck.ini_untouched(out, lab.ini_before)
+        ck.adapter(out, "eth1", ["10.1.0.99/24"], "10.1.0.254", 101)
+        ck.after_fault(out, lab.ini_before, MAIN)
+
+        # The adapter listing cut inside the only secondary entry.
+        lab.files(STANDARD_INI)
+        lab.serve(metadata_tree([want], listing={"body": macs_cut, "length": len(macs_full)}))
+        eth1_before = lab.machine.state()["eth1"]  # as the first part left it
+        out = lab.run()
+        env.show(macs_part, out)
+        ck = macs_part
+        failed_fetch = "get macs error url:" + METADATA_URL + MACS in out.block
+        empty_text = "vecMacs.size:0" in out.block
+        stub_refused = "mac=52:54:00:ab:c" in out.block and "check mac error" in out.block
+        ck.note = ("failed fetch" if failed_fetch else "empty text" if empty_text
+                   else "cut text, stub refused" if stub_refused else "other")
+        ck.true(failed_fetch or empty_text or stub_refused,
+                "the cut listing fails, reads empty, or its stub fails the check",
+                repr([l for l in out.block if "mac" in l]))
+        ck.console(out, success=False)
+        ck.framing(out)
+        ck.commands(out, [ROUTE_CMD])
+        ck.log_order(out, ["main mac=52:54:00:00:00:10", "config file error , no configure information"])
+        ck.log_lacks(out, "config macaddr=")
+        ck.ini_untouched(out, lab.ini_before)
+        ck.eq(out.state.get("eth1"), eth1_before, "eth1 untouched by this run")
+        ck.after_fault(out, lab.ini_before, MAIN)
+    return [ips_part, macs_part]
+
+
+@scenario("netsh_missing")
+def netsh_missing(env):
+    """No netsh.exe in system32: the set-address command cannot start, the check fails."""
+    ck = Checker("netsh_missing")
+    netsh = os.path.join(env.prefix.system32, "netsh.exe")
+    away = netsh + ".e2e-away"
+
+    def put_back():
+        if os.path.exists(away):
+            os.replace(away, netsh)
+        cleanup.unregister("netsh:" + netsh)
+
+    with Lab("nonetsh", env.prefix, env.exe, env.workdir) as lab:
+        lab.add(MAIN, ETH1)
+        lab.serve(metadata_tree([WANT1]))
+        lab.files(STANDARD_INI)
+        cleanup.register("netsh:" + netsh, "netsh double", put_back)
+        os.replace(netsh, away)
+        try:
+            out = lab.run()
+        finally:
+            put_back()
+        env.show(ck, out)
+        set_cmd = set_command("eth1", "10.1.0.5", "255.255.255.0", "10.1.0.1")
+        ck.console(out, success=False)
+        ck.framing(out)
+        ck.commands(out, [ROUTE_CMD])
+        # File not found, and no waiting on a process that never started.
+        ck.log_order(out, ["start set config ip submask gateway...", set_cmd,
+                           "CreateProcess failed (2)", "begin getCurrentConfig",
+                           "current config ip=10.1.0.99", "configure end"],
+                     "start failure logged, then the check sees the old settings")
+        ck.log_lacks(out, "wait " + set_cmd)
+        ck.log_lacks(out, "config file error")
+        ck.ini_untouched(out, lab.ini_before)
+        ck.adapter(out, "eth1", ["10.1.0.99/24"], "10.1.0.254", 101)
+        ck.after_fault(out, lab.ini_before, MAIN)
+    return [ck]
+
+
+@scenario("ini_read_only")
+def ini_read_only(env):
+    """The saved configuration is read-only: backed up, then the first key write fails."""
+    ck = Checker("ini_read_only")
+    with Lab("readonly", env.prefix, env.exe, env.workdir) as lab:
+        lab.add(MAIN, ETH1)
+        lab.serve(metadata_tree([WANT1]))
+        lab.files(STANDARD_INI)
+        # Without write bits Wine shows the read-only attribute, but as root
+        # it writes all the same; only an immutable file stops root.
+        os.chmod(env.prefix.ini, 0o444)
+        if not ck.true(env.prefix.make_immutable(env.prefix.ini, True),
+                       "saved configuration made immutable (chattr +i)"):
+            return [ck]
+        try:
+            out = lab.run()
+        finally:
+            env.prefix.make_immutable(env.prefix.ini, False)
+        env.show(ck, out)
+        ck.console(out, success=False)
+        ck.framing(out)
+        commands = [ROUTE_CMD] + commands_for("eth1", WANT1)
+        ck.commands(out, commands)
+        ck.ran_and_waited(out, commands)
+        ck.log_order(out, [commands[-1], "begin getCurrentConfig", "current config ip=10.1.0.5",
+                           "config file error , set ip config ini fail", "configure end"],
+                     "settings in effect, then the writer fails")
+        ck.eq(out.ini, lab.ini_before, "saved configuration unchanged")
+        ck.eq(out.backup, lab.ini_before, "backup is the file as it was")
+        ck.adapter(out, "eth1", ["10.1.0.5/24"], "10.1.0.1", 101)
+        ck.after_fault(out, lab.ini_before, MAIN)
+    return [ck]
+
+
+@scenario("log_unopenable")
+def log_unopenable(env):
+    """The run log's path is a folder: the run goes on unlogged, the console line still shows."""
+    ck = Checker("log_unopenable")
+    with Lab("nolog", env.prefix, env.exe, env.workdir) as lab:
+        lab.add(MAIN, ETH1)
+        lab.serve(metadata_tree([WANT1]))
+        lab.files(STANDARD_INI)
+        os.mkdir(env.prefix.log)
+        out = lab.run()
+        env.show(ck, out)
+        ck.console(out, success=True)
+        ck.true(os.path.isdir(env.prefix.log) and not os.listdir(env.prefix.log),
+                "the log's folder is still there, empty")
+        ck.eq(out.block, [], "no log block anywhere")
+        ck.true("starting config ip address" not in out.console and "netsh.exe" not in out.console,
+                "the lost log lines do not turn up on the console", repr(out.console[-300:]))
+        ck.commands(out, [ROUTE_CMD] + commands_for("eth1", WANT1))
+        ck.requests(out, fetch_paths(WANT1))
+        ck.ini_written(out, lab.ini_before,
+                       [section("52:54:00:AB:CD:01", ["10.1.0.5"], "10.1.0.1", "255.255.255.0")])
+        ck.adapter(out, "eth1", ["10.1.0.5/24"], "10.1.0.1", 101)
+        ck.metadata_route(out)
+        ck.after_fault(out, lab.ini_before, MAIN)
+    return [ck]
+
+
+@scenario("adapter_removed")
+def adapter_removed(env):
+    """eth1 is pulled out right after its set-address command: the check fails, no INI write."""
+    ck = Checker("adapter_removed")
+    removed = {}
+
+    with Lab("removed", env.prefix, env.exe, env.workdir) as lab:
+        def pull_out(command):
+            lab.machine.ip("link", "del", "eth1")
+            removed["at"] = time.time()
+
+        def policy(command):
+            if command.kind == "netsh" and " set address " in command.line and 'name="eth1"' in command.line:
+                return spool.then(pull_out)
+            return spool.APPLY
+
+        lab.set_policy(policy)
+        setup_two(lab)
+        out = lab.run()
+        env.show(ck, out)
+        ck.true(bool(removed), "eth1 was removed during the run")
+        ck.console(out, success=False)
+        ck.framing(out)
+        commands = [ROUTE_CMD] + commands_for("eth1", WANT1) + commands_for("eth2", WANT2)
+        ck.commands(out, commands)
+        ck.ran_and_waited(out, commands)
+        # Matching found both; the check finds only eth2, in its new settings.
+        ck.log_order(out, ["Find Adapter Name: eth1", "Find Adapter Name: eth2"], "both matched")
+        after = out.block[out.block.index("wait %s  successfully" % commands[-1]) + 1:] \
+            if "wait %s  successfully" % commands[-1] in out.block else []
+        # Wine goes on listing a deleted interface (same hardware address, no
+        # address, no gateway), so the check may still snapshot it; either
+        # way eth1's new settings are not found in effect.
+        ck.note = "removed adapter still listed" if after.count("begin getCurrentConfig") == 2 \
+            else "removed adapter not listed"
+        ck.true("current config ip=10.1.0.5" not in after and "current config gateway=10.1.0.1" not in after,
+                "the check does not find eth1's new settings", repr(after))
+        ck.true("current config gateway=10.2.0.1" in after, "the check sees eth2's new settings",
+                repr(after))
+        ck.log_lacks(out, "config file error")
+        ck.ini_untouched(out, lab.ini_before)
+        ck.true("eth1" not in out.state, "eth1 is gone")
+        ck.adapter(out, "eth2", ["10.2.0.7/16", "10.2.0.8/16", "10.2.0.9/16"], "10.2.0.1", 102)
+        ck.after_fault(out, lab.ini_before, MAIN)
     return [ck]

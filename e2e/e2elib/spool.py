@@ -23,6 +23,11 @@ def delayed(seconds):
     return ("delay", float(seconds))
 
 
+def then(func):
+    """Apply it, call `func(command)` (e.g. pull an adapter out), then return."""
+    return ("then", func)
+
+
 def split_command_line(text):
     """Windows-style split: blanks separate words, double quotes group and vanish."""
     words, word, quoted, started = [], [], False, False
@@ -118,7 +123,12 @@ class CommandSpool:
         except Exception as error:  # a broken policy must not hang the double
             command.error = "policy: %s" % error
             action = IGNORE
-        command.action = action if isinstance(action, str) else "delay %.1fs" % action[1]
+        if isinstance(action, str):
+            command.action = action
+        elif action[0] == "delay":
+            command.action = "delay %.1fs" % action[1]
+        else:
+            command.action = "apply-then"
         if action == HANG:
             return
         if action == IGNORE:
@@ -128,6 +138,11 @@ class CommandSpool:
         if action == APPLY_HANG:
             command.exit_code = code
             return
+        if isinstance(action, tuple) and action[0] == "then":
+            try:
+                action[1](command)
+            except Exception as error:  # the double must still be answered
+                command.error = "after apply: %s" % error
         if isinstance(action, tuple) and action[0] == "delay":
             timer = threading.Timer(action[1], self._answer, (command, done_path, code))
             timer.daemon = True
@@ -222,5 +237,5 @@ class CommandSpool:
             time.sleep(quiet)
 
 
-__all__ = ["APPLY", "IGNORE", "HANG", "APPLY_HANG", "delayed", "CommandSpool", "Command",
+__all__ = ["APPLY", "IGNORE", "HANG", "APPLY_HANG", "delayed", "then", "CommandSpool", "Command",
            "split_command_line"]

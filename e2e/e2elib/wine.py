@@ -107,10 +107,29 @@ class Prefix:
     def log(self):
         return os.path.join(self.windows, "ipconfig_addrsmith.log")
 
+    def make_immutable(self, path, on):
+        """chattr +i / -i: the one way to stop root (and Wine run as root)
+        writing a file. False when the file system or tool does not allow it."""
+        key = "immutable:" + path
+        if on:
+            cleanup.register(key, "chattr -i " + path, lambda: self.make_immutable(path, False))
+        result = subprocess.run(["chattr", "+i" if on else "-i", path], stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL) if shutil.which("chattr") else None
+        if not on:
+            cleanup.unregister(key)
+        return result is not None and result.returncode == 0
+
     def reset_files(self, ini_text):
         for path in (self.ini, self.backup, self.log):
-            if os.path.exists(path):
-                os.unlink(path)
+            # A scenario may have left a folder in a file's place.
+            if os.path.isdir(path) and not os.path.islink(path):
+                shutil.rmtree(path)
+            elif os.path.lexists(path):
+                try:
+                    os.unlink(path)
+                except PermissionError:  # left immutable by an interrupted run
+                    self.make_immutable(path, False)
+                    os.unlink(path)
         if ini_text is not None:
             with open(self.ini, "wb") as f:
                 f.write(ini_text.replace("\r\n", "\n").replace("\n", "\r\n").encode("ascii"))
