@@ -1,6 +1,8 @@
 // Files are real files in the test's folder; the private-profile calls go to
 // the portable INI layer, which answers as the system does.
 #include <cstdio>
+#include <type_traits>
+
 #include <sys/stat.h>
 
 #include "platform/files.h"
@@ -12,7 +14,9 @@ namespace {
 std::string narrowPath(const std::wstring& path) {
     std::string out;
     for (wchar_t w : path) {
-        const unsigned long c = static_cast<unsigned long>(w);
+        // Through the unsigned type of wchar_t's own width: a signed 4-byte
+        // wchar_t must never widen into a huge value.
+        const unsigned long c = static_cast<std::make_unsigned_t<wchar_t>>(w);
         if (c < 0x80) {
             out.push_back(static_cast<char>(c));
         } else if (c < 0x800) {

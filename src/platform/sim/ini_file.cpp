@@ -181,6 +181,11 @@ struct Document {
 
 Document parse(const std::string& bytes) {
     Document doc;
+    // The lines before the first header form a section without a name that
+    // is always there, so a header with a blank name ("[]") never stands
+    // for it: the system reads such a section as missing and, writing the
+    // file back, drops its header.
+    doc.sections.push_back(Section{});
     const std::wstring text = decode(bytes, doc.encoding);
     std::size_t pos = 0;
     while (pos < text.size()) {
@@ -193,13 +198,13 @@ Document parse(const std::string& bytes) {
         if (line.empty()) continue;  // blank lines are not kept
 
         if (line[0] == L'[') {
-            const std::size_t close = line.find(L']');
+            // The name runs to the last "]" of the line, as for the system.
+            const std::size_t close = line.rfind(L']');
             if (close != std::wstring::npos) {
                 doc.sections.push_back(Section{trim(line.substr(1, close - 1)), {}});
                 continue;
             }
         }
-        if (doc.sections.empty()) doc.sections.push_back(Section{});
         Entry entry;
         const std::size_t equals = line.find(L'=');
         if (equals == std::wstring::npos) {
