@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs every test: the native unit tests, the Windows-layer tests under Wine
-# and the end-to-end scenarios (those need root for network namespaces).
+# Runs every test: the native unit tests (also under sanitizers), the
+# Windows-layer tests under Wine, the end-to-end scenarios (root, for network
+# namespaces), a short fuzzing run and the static checks.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 tools/setup.sh || exit 1
@@ -18,8 +19,10 @@ else
 fi
 echo "== Windows-layer tests under Wine"
 (cd build/windows && ctest --output-on-failure) || status=1
-if [ -x e2e/run.sh ]; then
-  echo "== end-to-end scenarios"
-  e2e/run.sh test || status=1
-fi
+echo "== end-to-end scenarios (root: network namespaces)"
+ADDRSMITH_BUILD_DIR=build/windows e2e/run.sh test || status=1
+echo "== fuzzing, a short run per target"
+tools/fuzz.sh 20 || status=1
+echo "== static checks"
+tools/static-checks.sh || status=1
 exit $status
