@@ -94,19 +94,7 @@ void expectMac(const AdapterConfig& record, std::vector<std::uint8_t> bytes) {
     EXPECT_EQ(0, std::memcmp(record.mac, bytes.data(), 6));
 }
 
-class BuilderTest : public SimTest {
-protected:
-    // The log written since the last call.
-    std::string newLog() {
-        const std::string all = logText();
-        const std::string fresh = all.substr(seen_);
-        seen_ = all.size();
-        return fresh;
-    }
-
-private:
-    std::size_t seen_ = 0;
-};
+class BuilderTest : public SimTest {};
 
 }  // namespace
 

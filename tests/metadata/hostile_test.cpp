@@ -53,18 +53,7 @@ void expectOnlyCheckedTexts(const AdapterConfigList& list) {
     }
 }
 
-class HostileMetadata : public SimTest {
-protected:
-    std::string newLog() {
-        const std::string all = logText();
-        const std::string fresh = all.substr(seen_);
-        seen_ = all.size();
-        return fresh;
-    }
-
-private:
-    std::size_t seen_ = 0;
-};
+class HostileMetadata : public SimTest {};
 
 }  // namespace
 

@@ -1,5 +1,6 @@
 #include "support/sim_test.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -62,6 +63,13 @@ void SimTest::TearDown() {
 std::string SimTest::logText() {
     if (std::FILE* out = platform::output()) std::fflush(out);
     return readFile(logPath);
+}
+
+std::string SimTest::newLog() {
+    const std::string all = logText();
+    const std::string fresh = all.substr(std::min(logSeen_, all.size()));
+    logSeen_ = all.size();
+    return fresh;
 }
 
 std::string SimTest::consoleText() {

@@ -19,6 +19,8 @@ protected:
     // Everything written to the run log (or, outside a run, to the capture
     // stream the fixture opened) so far.
     std::string logText();
+    // What the log gained since the last call.
+    std::string newLog();
     std::string consoleText();
 
     std::string dir;          // the test's own folder
@@ -26,4 +28,7 @@ protected:
     std::string iniPath;      // the saved configuration file
     std::string backupPath;   // its backup
     std::string consolePath;  // where the console goes
+
+private:
+    std::size_t logSeen_ = 0;
 };
