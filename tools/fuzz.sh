@@ -38,8 +38,10 @@ for t in "${targets[@]}"; do
   if [ -d "tests/fuzz/corpus/$t" ]; then cp -r "tests/fuzz/corpus/$t/." "$work/"; fi
   echo "== $t: ${seconds}s"
   log="$build/findings/$t/last-run.log"
+  # A fixed seed by default, so that a run can be repeated exactly (CI gates
+  # on it); FUZZ_SEED=0 lets libFuzzer pick one for exploring by hand.
   "$build/${t}_fuzz" "$work" \
-      -max_total_time="$seconds" -print_final_stats=1 \
+      -max_total_time="$seconds" -seed="${FUZZ_SEED:-1}" -print_final_stats=1 \
       -artifact_prefix="$build/findings/$t/" >"$log" 2>&1
   rc=$?
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
