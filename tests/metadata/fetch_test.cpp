@@ -3,30 +3,12 @@
 
 #include "metadata/fetch.h"
 #include "platform/sim/sim.h"
+#include "support/guarded_buffer.h"
 #include "support/sim_test.h"
 
 namespace {
 
 const std::wstring kUrl = L"http://169.254.0.254/meta-data/mac";
-
-// A caller's buffer of readLimit / 2 characters, with guard characters
-// behind it that no fetch may touch.
-struct GuardedBuffer {
-    explicit GuardedBuffer(unsigned readLimit, wchar_t fill = L'\0')
-        : capacity(readLimit / 2), storage(readLimit / 2 + 8, L'#') {
-        for (std::size_t i = 0; i < capacity; ++i) storage[i] = fill;
-    }
-    wchar_t* data() { return storage.data(); }
-    std::wstring text() const { return std::wstring(storage.data()); }
-    bool guardsIntact() const {
-        for (std::size_t i = capacity; i < storage.size(); ++i) {
-            if (storage[i] != L'#') return false;
-        }
-        return true;
-    }
-    std::size_t capacity;
-    std::vector<wchar_t> storage;
-};
 
 class FetchTest : public SimTest {};
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "metadata/fetch.h"
+#include "support/guarded_buffer.h"
 
 namespace {
 
@@ -20,41 +21,23 @@ std::wstring serverUrl(const std::wstring& path) {
     return L"http://127.0.0.1:" + portFrom("ADDRSMITH_FETCH_PORT", "18471") + path;
 }
 
-// A cleared buffer of limit / 2 characters with guards behind it.
-struct Buffer {
-    explicit Buffer(unsigned limit, wchar_t fill = L'\0')
-        : capacity(limit / 2), storage(limit / 2 + 4, L'#') {
-        for (std::size_t i = 0; i < capacity; ++i) storage[i] = fill;
-    }
-    wchar_t* data() { return storage.data(); }
-    std::wstring text() const { return std::wstring(storage.data()); }
-    bool guardsIntact() const {
-        for (std::size_t i = capacity; i < storage.size(); ++i) {
-            if (storage[i] != L'#') return false;
-        }
-        return true;
-    }
-    std::size_t capacity;
-    std::vector<wchar_t> storage;
-};
-
 }  // namespace
 
 TEST(FetchOverWinInet, BodyAndErrorPageArriveAsText) {
-    Buffer mac(60);
+    GuardedBuffer mac(60);
     ASSERT_NE(fetchUrlText(60, serverUrl(L"/meta-data/mac").c_str(), mac.data()), 0);
     EXPECT_EQ(mac.text(), L"52:54:00:ab:cd:ef");
 
     // The status is not looked at: the 404 page is the text.
-    Buffer page(60);
+    GuardedBuffer page(60);
     ASSERT_NE(fetchUrlText(60, serverUrl(L"/meta-data/nothing").c_str(), page.data()), 0);
     EXPECT_EQ(page.text(), L"<h1>404 Not Found</h1>");
 
-    Buffer empty(60, L'x');
+    GuardedBuffer empty(60, L'x');
     ASSERT_NE(fetchUrlText(60, serverUrl(L"/empty").c_str(), empty.data()), 0);
     EXPECT_EQ(empty.text(), L"");
 
-    Buffer fits(60);
+    GuardedBuffer fits(60);
     ASSERT_NE(fetchUrlText(60, serverUrl(L"/fits").c_str(), fits.data()), 0);
     EXPECT_EQ(fits.text(), std::wstring(29, L'y'));
 
@@ -63,7 +46,7 @@ TEST(FetchOverWinInet, BodyAndErrorPageArriveAsText) {
 }
 
 TEST(FetchOverWinInet, OversizedBodyFails) {
-    Buffer buffer(60);
+    GuardedBuffer buffer(60);
     EXPECT_EQ(fetchUrlText(60, serverUrl(L"/long").c_str(), buffer.data()), 0);
     EXPECT_EQ(buffer.text(), L"");
     EXPECT_TRUE(buffer.guardsIntact());
@@ -71,7 +54,7 @@ TEST(FetchOverWinInet, OversizedBodyFails) {
 
 TEST(FetchOverWinInet, BodyInTwoPiecesArrivesWhole) {
     // The one read waits for the rest of a body sent in two pieces.
-    Buffer buffer(60);
+    GuardedBuffer buffer(60);
     ASSERT_NE(fetchUrlText(60, serverUrl(L"/slow").c_str(), buffer.data()), 0);
     EXPECT_EQ(buffer.text(), L"10.0.0.12");
 }
@@ -79,7 +62,7 @@ TEST(FetchOverWinInet, BodyInTwoPiecesArrivesWhole) {
 TEST(FetchOverWinInet, UnreachablePortFailsAndLeavesTheBuffer) {
     const std::wstring url =
         L"http://127.0.0.1:" + portFrom("ADDRSMITH_FETCH_CLOSED_PORT", "18472") + L"/meta-data/mac";
-    Buffer buffer(60, L'x');
+    GuardedBuffer buffer(60, L'x');
     EXPECT_EQ(fetchUrlText(60, url.c_str(), buffer.data()), 0);
     EXPECT_EQ(buffer.storage[0], L'x');
     EXPECT_TRUE(buffer.guardsIntact());

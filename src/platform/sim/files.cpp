@@ -16,22 +16,7 @@ std::string narrowPath(const std::wstring& path) {
     for (wchar_t w : path) {
         // Through the unsigned type of wchar_t's own width: a signed 4-byte
         // wchar_t must never widen into a huge value.
-        const unsigned long c = static_cast<std::make_unsigned_t<wchar_t>>(w);
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
+        inifile::appendUtf8(out, static_cast<std::make_unsigned_t<wchar_t>>(w));
     }
     return out;
 }

@@ -41,4 +41,7 @@ Read readString(const std::string& path, const std::wstring& section, const std:
 bool writeString(const std::string& path, const std::wstring& section, const std::wstring& key,
                  const std::wstring& value);
 
+// Appends the UTF-8 bytes of one code point.
+void appendUtf8(std::string& out, char32_t codePoint);
+
 }  // namespace inifile
