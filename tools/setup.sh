@@ -16,7 +16,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "== installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update
-  apt-get install -y --no-install-recommends "${missing[@]}"
+  # With recommends: that is how Wine was proven to run here.
+  apt-get install -y "${missing[@]}"
 fi
 
 jobs=$(nproc 2>/dev/null || echo 2)
