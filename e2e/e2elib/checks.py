@@ -53,6 +53,11 @@ class Checker:
         self.true(not out.pty.timed_out, "tool ended by itself (pause answered)")
         self.eq(out.pty.exit_code, 0, "exit status")
 
+    def finished(self, out, success):
+        """The console's closing line and a well-framed log block."""
+        self.console(out, success)
+        self.framing(out)
+
     # -- run log --------------------------------------------------------
     def framing(self, out):
         block = out.block

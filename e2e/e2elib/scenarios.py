@@ -60,8 +60,15 @@ def snapshot_lines(dev, addresses, masks, gateway):
     return lines
 
 
-def two_adapter_lab(env, name):
+def new_lab(env, name):
     return Lab(name, env.prefix, env.exe, env.workdir)
+
+
+def setup_one(lab, tree=None, ini=STANDARD_INI):
+    """The main adapter and eth1, the service asking for WANT1 unless told otherwise."""
+    lab.add(MAIN, ETH1)
+    lab.serve(tree or metadata_tree([WANT1]))
+    lab.files(ini)
 
 
 def setup_two(lab, tree=None):
@@ -71,8 +78,7 @@ def setup_two(lab, tree=None):
 
 
 def expect_two_applied(ck, out, lab):
-    ck.console(out, success=True)
-    ck.framing(out)
+    ck.finished(out, success=True)
     commands = [ROUTE_CMD] + commands_for("eth1", WANT1) + commands_for("eth2", WANT2)
     ck.commands(out, commands)
     ck.ran_and_waited(out, commands)
@@ -106,7 +112,7 @@ def expect_two_applied(ck, out, lab):
 def two_adapters_change(env):
     """Two secondary adapters need changes; then a second run finds nothing to do."""
     first, second = Checker("two_adapters_change"), Checker("second_run_no_change")
-    with two_adapter_lab(env, "two") as lab:
+    with new_lab(env, "two") as lab:
         setup_two(lab)
         out = lab.run()
         env.show(first, out)
@@ -137,10 +143,8 @@ def two_adapters_change(env):
 def missing_ini(env):
     """No saved configuration file: nothing runs, nothing is created."""
     ck = Checker("missing_ini")
-    with Lab("noini", env.prefix, env.exe, env.workdir) as lab:
-        lab.add(MAIN, ETH1)
-        lab.serve(metadata_tree([WANT1]))
-        lab.files(None)
+    with new_lab(env, "noini") as lab:
+        setup_one(lab, ini=None)
         out = lab.run()
         env.show(ck, out)
         ck.console(out, success=False)
@@ -158,10 +162,8 @@ def missing_ini(env):
 def missing_gateway(env):
     """The file has [eth0] but no GATEWAY: no route, no fetch, file untouched."""
     ck = Checker("missing_gateway")
-    with Lab("nogw", env.prefix, env.exe, env.workdir) as lab:
-        lab.add(MAIN, ETH1)
-        lab.serve(metadata_tree([WANT1]))
-        lab.files("[eth0]\nIPADDR=10.0.0.10\nNETMASK=255.255.255.0\n")
+    with new_lab(env, "nogw") as lab:
+        setup_one(lab, ini="[eth0]\nIPADDR=10.0.0.10\nNETMASK=255.255.255.0\n")
         out = lab.run()
         env.show(ck, out)
         ck.console(out, success=False)
@@ -177,7 +179,7 @@ def missing_gateway(env):
 def metadata_down(env):
     """Nothing listens on the metadata address: the run fails after the route."""
     ck = Checker("metadata_down")
-    with Lab("down", env.prefix, env.exe, env.workdir) as lab:
+    with new_lab(env, "down") as lab:
         lab.add(MAIN, ETH1)
         lab.files(STANDARD_INI)  # no server: nothing listens on the metadata address
         out = lab.run()
@@ -197,10 +199,8 @@ def metadata_down(env):
 def only_main_listed(env):
     """The listing names only the machine's own adapter: no configuration."""
     ck = Checker("only_main_listed")
-    with Lab("onlymain", env.prefix, env.exe, env.workdir) as lab:
-        lab.add(MAIN, ETH1)
-        lab.serve(metadata_tree([WANT1], listing="52:54:00:00:00:10/"))
-        lab.files(STANDARD_INI)
+    with new_lab(env, "onlymain") as lab:
+        setup_one(lab, metadata_tree([WANT1], listing="52:54:00:00:00:10/"))
         out = lab.run()
         env.show(ck, out)
         ck.console(out, success=False)
@@ -222,14 +222,13 @@ def malformed_address(env):
     missing = Desired("52:54:00:ab:cd:03", "10.3.0.7", gateway="10.3.0.1",
                       answers={"primary": {"status": 404, "body": "404 - Not Found"}})
     eth3 = Adapter("eth3", "52:54:00:ab:cd:03", ["10.3.0.50/24"], None, metric=103)
-    with Lab("malformed", env.prefix, env.exe, env.workdir) as lab:
+    with new_lab(env, "malformed") as lab:
         lab.add(MAIN, ETH1, ETH2, eth3)
         lab.serve(metadata_tree([WANT1, bad, missing]))
         lab.files(STANDARD_INI)
         out = lab.run()
         env.show(ck, out)
-        ck.console(out, success=True)
-        ck.framing(out)
+        ck.finished(out, success=True)
         commands = [ROUTE_CMD] + commands_for("eth1", WANT1)
         ck.commands(out, commands)
         ck.requests(out, fetch_paths(WANT1) + fetch_paths(bad, upto="ips")[2:]
@@ -270,15 +269,14 @@ def adapter_appears(env):
             lab.add(ETH2)
             added["at"] = time.time()
 
-    with Lab("appears", env.prefix, env.exe, env.workdir) as lab:
+    with new_lab(env, "appears") as lab:
         lab.add(MAIN, ETH1)
         lab.serve(metadata_tree([WANT1, WANT2]))
         lab.files(STANDARD_INI)
         out = lab.run(timeout=150, on_tick=plug_in_when_waiting)
         env.show(ck, out)
         ck.true(bool(added), "adapter was plugged in during the run")
-        ck.console(out, success=True)
-        ck.framing(out)
+        ck.finished(out, success=True)
         commands = [ROUTE_CMD] + commands_for("eth1", WANT1) + commands_for("eth2", WANT2)
         ck.commands(out, commands)
         ck.log_order(out, ["begin ConfigIpAddresses", "Find Adapter Name: eth1",
@@ -301,13 +299,12 @@ def adapter_appears(env):
 def netsh_not_applied(env):
     """netsh says nothing and changes nothing: the check fails, the INI stays."""
     ck = Checker("netsh_not_applied")
-    with Lab("noapply", env.prefix, env.exe, env.workdir) as lab:
+    with new_lab(env, "noapply") as lab:
         lab.set_policy(lambda c: spool.IGNORE if c.kind == "netsh" else spool.APPLY)
         setup_two(lab)
         out = lab.run()
         env.show(ck, out)
-        ck.console(out, success=False)
-        ck.framing(out)
+        ck.finished(out, success=False)
         commands = [ROUTE_CMD] + commands_for("eth1", WANT1) + commands_for("eth2", WANT2)
         ck.commands(out, commands)
         ck.ran_and_waited(out, commands)
@@ -333,15 +330,12 @@ def netsh_hangs(env):
             return spool.APPLY_HANG
         return spool.APPLY
 
-    with Lab("hang", env.prefix, env.exe, env.workdir) as lab:
+    with new_lab(env, "hang") as lab:
         lab.set_policy(policy)
-        lab.add(MAIN, ETH1)
-        lab.serve(metadata_tree([want]))
-        lab.files(STANDARD_INI)
+        setup_one(lab, metadata_tree([want]))
         out = lab.run(timeout=120)
         env.show(ck, out)
-        ck.console(out, success=True)
-        ck.framing(out)
+        ck.finished(out, success=True)
         set_cmd = set_command("eth1", "10.1.0.5", "255.255.255.0", "10.1.0.1")
         add_cmd = add_command("eth1", "10.1.0.6", "255.255.255.0")
         ck.commands(out, [ROUTE_CMD, set_cmd, add_cmd])
@@ -369,11 +363,9 @@ def netsh_slow(env):
             return spool.delayed(5)
         return spool.APPLY
 
-    with Lab("slow", env.prefix, env.exe, env.workdir) as lab:
+    with new_lab(env, "slow") as lab:
         lab.set_policy(policy)
-        lab.add(MAIN, ETH1)
-        lab.serve(metadata_tree([WANT1]))
-        lab.files(STANDARD_INI)
+        setup_one(lab)
         out = lab.run()
         env.show(ck, out)
         ck.console(out, success=True)
@@ -410,18 +402,15 @@ def metadata_never_answers(env):
             lab.server.stop()
             seen["dropped"] = time.time()
 
-    with Lab("noanswer", env.prefix, env.exe, env.workdir) as lab:
-        lab.add(MAIN, ETH1)
-        lab.serve(metadata_tree([want]))
-        lab.files(STANDARD_INI)
+    with new_lab(env, "noanswer") as lab:
+        setup_one(lab, metadata_tree([want]))
         out = lab.run(timeout=120, on_tick=drop_after_hold)
         env.show(ck, out)
         ck.true("dropped" in seen, "the tool was still waiting %d s after asking" % hold)
         ck.true(seen.get("alive", False), "tool still running while the resource hung")
         ck.eq(seen.get("commands"), 1, "only the route command had run by then")
         ck.true("config mask=" not in seen.get("log", ""), "no mask line while waiting")
-        ck.console(out, success=False)
-        ck.framing(out)
+        ck.finished(out, success=False)
         mask_url = METADATA_URL + want.paths()["mask"]
         failed_fetch = "get mask error url:" + mask_url in out.block
         empty_answer = "config mask=" in out.block and "check mask addr fail" in out.block
@@ -452,7 +441,7 @@ def metadata_cut_body(env):
     macs_full = "52:54:00:00:00:10/\n52:54:00:ab:cd:01/"
     macs_cut = macs_full[:macs_full.index("52:54:00:ab:cd:01") + len("52:54:00:ab:c")]
 
-    with Lab("cutbody", env.prefix, env.exe, env.workdir) as lab:
+    with new_lab(env, "cutbody") as lab:
         lab.add(MAIN, ETH1)
         lab.files(STANDARD_INI)
 
@@ -473,8 +462,7 @@ def metadata_cut_body(env):
         ck.log_lacks(out, "config ip=10.1.0.6")
         ck.true(not any("10.1.0.6" in c.line for c in out.commands),
                 "no command with the cut-off address", repr([c.line for c in out.commands]))
-        ck.console(out, success=False)
-        ck.framing(out)
+        ck.finished(out, success=False)
         ck.commands(out, [ROUTE_CMD])
         ck.log_order(out, ["config main ip=10.1.0.5", "config file error , no configure information"])
         ck.log_lacks(out, "config macaddr=")
@@ -497,8 +485,7 @@ def metadata_cut_body(env):
         ck.true(failed_fetch or empty_text or stub_refused,
                 "the cut listing fails, reads empty, or its stub fails the check",
                 repr([l for l in out.block if "mac" in l]))
-        ck.console(out, success=False)
-        ck.framing(out)
+        ck.finished(out, success=False)
         ck.commands(out, [ROUTE_CMD])
         ck.log_order(out, ["main mac=52:54:00:00:00:10", "config file error , no configure information"])
         ck.log_lacks(out, "config macaddr=")
@@ -520,10 +507,8 @@ def netsh_missing(env):
             os.replace(away, netsh)
         cleanup.unregister("netsh:" + netsh)
 
-    with Lab("nonetsh", env.prefix, env.exe, env.workdir) as lab:
-        lab.add(MAIN, ETH1)
-        lab.serve(metadata_tree([WANT1]))
-        lab.files(STANDARD_INI)
+    with new_lab(env, "nonetsh") as lab:
+        setup_one(lab)
         cleanup.register("netsh:" + netsh, "netsh double", put_back)
         os.replace(netsh, away)
         try:
@@ -532,8 +517,7 @@ def netsh_missing(env):
             put_back()
         env.show(ck, out)
         set_cmd = set_command("eth1", "10.1.0.5", "255.255.255.0", "10.1.0.1")
-        ck.console(out, success=False)
-        ck.framing(out)
+        ck.finished(out, success=False)
         ck.commands(out, [ROUTE_CMD])
         # File not found, and no waiting on a process that never started.
         ck.log_order(out, ["start set config ip submask gateway...", set_cmd,
@@ -552,10 +536,8 @@ def netsh_missing(env):
 def ini_read_only(env):
     """The saved configuration is read-only: backed up, then the first key write fails."""
     ck = Checker("ini_read_only")
-    with Lab("readonly", env.prefix, env.exe, env.workdir) as lab:
-        lab.add(MAIN, ETH1)
-        lab.serve(metadata_tree([WANT1]))
-        lab.files(STANDARD_INI)
+    with new_lab(env, "readonly") as lab:
+        setup_one(lab)
         # Without write bits Wine shows the read-only attribute, but as root
         # it writes all the same; only an immutable file stops root.
         os.chmod(env.prefix.ini, 0o444)
@@ -567,8 +549,7 @@ def ini_read_only(env):
         finally:
             env.prefix.make_immutable(env.prefix.ini, False)
         env.show(ck, out)
-        ck.console(out, success=False)
-        ck.framing(out)
+        ck.finished(out, success=False)
         commands = [ROUTE_CMD] + commands_for("eth1", WANT1)
         ck.commands(out, commands)
         ck.ran_and_waited(out, commands)
@@ -586,10 +567,8 @@ def ini_read_only(env):
 def log_unopenable(env):
     """The run log's path is a folder: the run goes on unlogged, the console line still shows."""
     ck = Checker("log_unopenable")
-    with Lab("nolog", env.prefix, env.exe, env.workdir) as lab:
-        lab.add(MAIN, ETH1)
-        lab.serve(metadata_tree([WANT1]))
-        lab.files(STANDARD_INI)
+    with new_lab(env, "nolog") as lab:
+        setup_one(lab)
         os.mkdir(env.prefix.log)
         out = lab.run()
         env.show(ck, out)
@@ -615,7 +594,7 @@ def adapter_removed(env):
     ck = Checker("adapter_removed")
     removed = {}
 
-    with Lab("removed", env.prefix, env.exe, env.workdir) as lab:
+    with new_lab(env, "removed") as lab:
         def pull_out(command):
             lab.machine.ip("link", "del", "eth1")
             removed["at"] = time.time()
@@ -630,8 +609,7 @@ def adapter_removed(env):
         out = lab.run()
         env.show(ck, out)
         ck.true(bool(removed), "eth1 was removed during the run")
-        ck.console(out, success=False)
-        ck.framing(out)
+        ck.finished(out, success=False)
         commands = [ROUTE_CMD] + commands_for("eth1", WANT1) + commands_for("eth2", WANT2)
         ck.commands(out, commands)
         ck.ran_and_waited(out, commands)
