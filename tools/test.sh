@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Runs every test: the native unit tests (also under sanitizers), the
-# Windows-layer tests under Wine, the end-to-end scenarios (root, for network
-# namespaces), a short fuzzing run and the static checks.
+# Runs every test: the layer check, the native unit tests (also under
+# sanitizers), the Windows-layer tests under Wine, the end-to-end scenarios
+# (root, for network namespaces), a short fuzzing run and the static checks.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 tools/setup.sh || exit 1
 
 status=0
+echo "== layer order of the includes"
+{ tools/check_layers.py && tools/check_layers.py --self-test; } || status=1
 echo "== native unit tests"
 (cd build/native && ctest --output-on-failure) || status=1
 echo "== native unit tests with AddressSanitizer and UndefinedBehaviorSanitizer"

@@ -2,9 +2,9 @@
 
 #include <cwchar>
 
-#include "adapters/command_runner.h"
-#include "app/run_log.h"
-#include "app/settings.h"
+#include "core/command_runner.h"
+#include "core/run_log.h"
+#include "core/settings.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/adapter_config.h"
+#include "core/adapter_config.h"
 
 // Runs netsh for the record when its settings are not all in effect.
 void setAdapterConfig(const AdapterConfig& desired, const AdapterConfigList& current);

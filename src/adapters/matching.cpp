@@ -6,7 +6,7 @@
 
 #include "adapters/apply.h"
 #include "adapters/snapshot.h"
-#include "app/run_log.h"
+#include "core/run_log.h"
 #include "platform/adapters.h"
 #include "platform/system.h"
 

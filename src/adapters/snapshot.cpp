@@ -3,7 +3,7 @@
 #include <memory>
 #include <utility>
 
-#include "app/run_log.h"
+#include "core/run_log.h"
 
 std::wstring ipv4ToText(const platform::Ipv4& address) {
     std::wstring text;

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/adapter_config.h"
+#include "core/adapter_config.h"
 #include "platform/adapters.h"
 
 // Appends a record of the adapter's present IPv4 settings to `list`, logging

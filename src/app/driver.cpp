@@ -5,8 +5,8 @@
 
 #include "adapters/matching.h"
 #include "adapters/verify.h"
-#include "app/run_log.h"
-#include "app/settings.h"
+#include "core/run_log.h"
+#include "core/settings.h"
 #include "metadata/builder.h"
 #include "platform/system.h"
 #include "savedconfig/preflight.h"

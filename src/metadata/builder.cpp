@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <utility>
 
-#include "app/run_log.h"
-#include "app/settings.h"
+#include "core/ipv4_text.h"
+#include "core/run_log.h"
+#include "core/settings.h"
 #include "metadata/fetch.h"
 #include "metadata/parse.h"
 

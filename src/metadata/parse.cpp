@@ -36,31 +36,6 @@ std::wstring trimLineFeeds(const std::wstring& text) {
     return text.substr(first, last - first + 1);
 }
 
-// Four decimal parts of 0 to 255 joined by single dots, nothing around them.
-// A part with a leading zero ("01") is refused: the system's own conversion
-// refuses it, and elsewhere it may be read as octal.
-int checkIpAddr(const wchar_t* text) {
-    if (text == nullptr || text[0] == L'\0') return 0;
-    const wchar_t* p = text;
-    for (int part = 0; part < 4; ++part) {
-        if (part > 0) {
-            if (*p != L'.') return 0;
-            ++p;
-        }
-        if (!isDecimalDigit(*p)) return 0;
-        if (*p == L'0' && isDecimalDigit(p[1])) return 0;
-        unsigned value = 0;
-        int digits = 0;
-        while (isDecimalDigit(*p)) {
-            if (++digits > 3) return 0;
-            value = value * 10 + static_cast<unsigned>(*p - L'0');
-            ++p;
-        }
-        if (value > 255) return 0;
-    }
-    return *p == L'\0' ? 1 : 0;
-}
-
 int checkMac(const wchar_t* text) {
     if (text == nullptr || text[0] == L'\0') return 0;
     if (std::wcslen(text) != 17) return 0;

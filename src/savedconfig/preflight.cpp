@@ -2,10 +2,11 @@
 
 #include <cwchar>
 
-#include "adapters/command_runner.h"
-#include "app/run_log.h"
-#include "app/settings.h"
-#include "metadata/parse.h"
+#include "core/adapter_config.h"
+#include "core/command_runner.h"
+#include "core/ipv4_text.h"
+#include "core/run_log.h"
+#include "core/settings.h"
 #include "platform/files.h"
 
 int enableLocalNetwork() {

@@ -2,8 +2,8 @@
 
 #include <cwchar>
 
-#include "app/run_log.h"
-#include "app/settings.h"
+#include "core/run_log.h"
+#include "core/settings.h"
 #include "platform/files.h"
 
 std::wstring macToText(const std::uint8_t* mac) {

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/adapter_config.h"
+#include "core/adapter_config.h"
 
 // Backs up the saved configuration file and records every adapter in it.
 // 1 when every record was written, 0 otherwise.

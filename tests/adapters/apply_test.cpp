@@ -1,7 +1,7 @@
 #include "adapters/apply.h"
 #include "adapters/snapshot.h"
 #include "adapters/test_records.h"
-#include "app/settings.h"
+#include "core/settings.h"
 #include "support/sim_test.h"
 
 namespace {

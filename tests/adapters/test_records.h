@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "app/adapter_config.h"
+#include "core/adapter_config.h"
 #include "platform/adapters.h"
-#include "platform/sim/sim.h"
+#include "sim/sim.h"
 
 inline AdapterConfig desiredRecord(const std::vector<std::uint8_t>& mac,
                                    const std::vector<std::wstring>& ips, const std::wstring& mask,

@@ -2,7 +2,7 @@
 // and the saved configuration file at the end.
 #include "adapters/test_records.h"
 #include "app/driver.h"
-#include "app/settings.h"
+#include "core/settings.h"
 #include "support/sim_test.h"
 
 namespace {

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "app/driver.h"
-#include "app/settings.h"
-#include "platform/sim/sim.h"
+#include "core/settings.h"
+#include "sim/sim.h"
 #include "support/sim_test.h"
 
 namespace {

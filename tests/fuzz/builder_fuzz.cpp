@@ -9,11 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "core/ipv4_text.h"
+#include "core/settings.h"
 #include "metadata/builder.h"
 #include "metadata/parse.h"
-#include "platform/sim/sim.h"
 #include "platform/system.h"
+#include "sim/sim.h"
 
 namespace {
 

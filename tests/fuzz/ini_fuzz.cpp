@@ -21,13 +21,14 @@
 
 #include <unistd.h>
 
-#include "app/settings.h"
+#include "core/ipv4_text.h"
+#include "core/settings.h"
 #include "metadata/parse.h"
-#include "platform/sim/ini_file.h"
-#include "platform/sim/sim.h"
 #include "platform/system.h"
 #include "savedconfig/preflight.h"
 #include "savedconfig/writer.h"
+#include "sim/ini_file.h"
+#include "sim/sim.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include <cwchar>
 #include <string>
 
+#include "core/ipv4_text.h"
 #include "metadata/parse.h"
 
 namespace {

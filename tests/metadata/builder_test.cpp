@@ -1,11 +1,14 @@
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "app/driver.h"
+#include "core/ipv4_text.h"
+#include "core/settings.h"
 #include "metadata/builder.h"
-#include "platform/sim/sim.h"
+#include "sim/sim.h"
 #include "support/sim_test.h"
 
 namespace {
@@ -29,6 +32,13 @@ const Adapter kSecond{"fa:16:3e:00:00:02", "10.0.2.5", "10.0.2.5/\n", "10.0.2.1"
 const Adapter kThird{"FA:16:3E:00:00:03", "192.168.3.10",
                      "192.168.3.10/\n192.168.3.11/\n192.168.3.12/", "192.168.3.1",
                      "255.255.255.128"};
+
+// kFirst's answers, served under another listing entry.
+Adapter firstUnder(const std::string& entry) {
+    Adapter a = kFirst;
+    a.entry = entry;
+    return a;
+}
 
 std::wstring primaryUrl(const std::string& entry) {
     return kMacsUrl + widen(entry) + L"/primary-local-ipv4/";
@@ -92,6 +102,18 @@ TextList texts(std::initializer_list<const wchar_t*> items) {
 void expectMac(const AdapterConfig& record, std::vector<std::uint8_t> bytes) {
     ASSERT_EQ(bytes.size(), 6u);
     EXPECT_EQ(0, std::memcmp(record.mac, bytes.data(), 6));
+}
+
+// Every record only ever holds checked texts.
+void expectOnlyCheckedTexts(const AdapterConfigList& list) {
+    for (const AdapterConfig& record : list) {
+        ASSERT_TRUE(record.ipList);
+        ASSERT_FALSE(record.ipList->empty());
+        for (const std::wstring& ip : *record.ipList) EXPECT_EQ(checkIpAddr(ip.c_str()), 1);
+        EXPECT_EQ(checkIpAddr(record.gateway), 1);
+        EXPECT_EQ(checkIpAddr(record.mask), 1);
+        EXPECT_FALSE(record.dnsList);
+    }
 }
 
 class BuilderTest : public SimTest {};
@@ -368,4 +390,285 @@ TEST_F(BuilderTest, LargestAnswersThatFitAreUsedWhole) {
     ASSERT_EQ((*desired)[0].ipList->size(), listed.size());
     EXPECT_EQ((*desired)[0].ipList->back(), widen(listed[listed.size() - 2]));
     EXPECT_EQ(newLog(), headLog({kFirst.entry}) + turnLog(big, listed));
+}
+
+// A metadata service that answers with anything but what it should: every
+// case ends in its own log line, the adapter (or the run) is given up, and
+// no record ever holds a text that did not pass its check.
+
+TEST_F(BuilderTest, MalformedAddressesAreRefusedWhereverTheyAppear) {
+    // Each bad form in each place that takes an address: the adapter is
+    // dropped after that place's own failure line, and the next adapter,
+    // served properly, still comes through.
+    const std::string bad[] = {"1.2.3.4 ", "1.2.3", "256.1.1.1", "01.2.3.4", "1.2.3.4\r",
+                               "\xef\xbc\x91.2.3.4"};
+    const std::string next = "fa:16:3e:00:00:02";
+    for (const std::string& text : bad) {
+        struct Place {
+            const char* name;
+            std::string primary, ips, gateway, mask, failure;
+        };
+        const std::string ok = "10.0.1.5";
+        const Place places[] = {
+            {"primary", text, text + "/", "10.0.1.1", "255.255.255.0",
+             "config main ip=" + text + "\ncheck main ip addr fail\n"},
+            {"address list", ok, ok + "/\n" + text + "/\n", "10.0.1.1", "255.255.255.0",
+             "config ip=" + text + "\ncheck ip addr fail\n"},
+            {"gateway", ok, ok + "/", text, "255.255.255.0",
+             "config gateway=" + text + "\ncheck gateway addr fail\n"},
+            {"mask", ok, ok + "/", "10.0.1.1", text, "config mask=" + text + "\ncheck mask addr fail\n"},
+        };
+        for (const Place& place : places) {
+            SCOPED_TRACE(std::string(place.name) + " '" + text + "'");
+            sim::resetHttp();
+            scriptService(kFirst.entry + "/\n" + next + "/\n",
+                          {{kFirst.entry, place.primary, place.ips, place.gateway, place.mask},
+                           firstUnder(next)});
+
+            const std::unique_ptr<AdapterConfigList> desired = getDesiredConfig();
+
+            ASSERT_TRUE(desired);
+            ASSERT_EQ(desired->size(), 1u);
+            EXPECT_EQ((*desired)[0].mac[5], 0x02);
+            expectOnlyCheckedTexts(*desired);
+            const std::string log = newLog();
+            if (text.find_first_of("\r\xef") == std::string::npos) {
+                // Plain ASCII comes out in the log as it was served.
+                EXPECT_NE(log.find(place.failure), std::string::npos) << log;
+            }
+            const std::string failLine = place.failure.substr(place.failure.rfind("check "));
+            const std::size_t at = log.find(failLine);
+            ASSERT_NE(at, std::string::npos) << log;
+            // The failure is the bad adapter's last line; the next one starts.
+            EXPECT_EQ(log.compare(at + failLine.size(), 15, "config main ip="), 0) << log;
+        }
+    }
+}
+
+TEST_F(BuilderTest, ErrorPagesForEveryResource) {
+    struct Case {
+        const char* name;
+        std::wstring url;
+        std::string log;  // the lines from the page on
+        bool noList;
+    };
+    // A page is too long for the 29-character answers and fails the fetch
+    // there; the listings have room for it and split it into nonsense.
+    const std::string page =
+        "<html><head><title>404 Not Found</title></head><body><h1>Not Found</h1></body></html>";
+    const std::string& e = kFirst.entry;
+    const Case cases[] = {
+        {"main mac", kMacUrl, "get main mac error url:" + narrow(kMacUrl) + "\n", true},
+        {"listing", kMacsUrl,
+         "vecMacs.size:6\nmac=<html><head><title>404 Not Found<\nmac=title><\nmac=head><body><h1>Not "
+         "Found<\nmac=h1><\nmac=body><\nmac=html>\ncheck mac error\ncheck mac error\ncheck mac "
+         "error\ncheck mac error\ncheck mac error\ncheck mac error\n",
+         true},
+        {"primary", primaryUrl(e), "get primary-local-ipv4 error url:" + narrow(primaryUrl(e)) + "\n",
+         true},
+        {"address list", ipsUrl(e),
+         "vecIps.size:6\nconfig ip=<html><head><title>404 Not Found<\ncheck ip addr fail\n", true},
+        {"gateway", gatewayUrl(e, "10.0.1.5"),
+         "get gateway error url:" + narrow(gatewayUrl(e, "10.0.1.5")) + "\n", true},
+        {"mask", maskUrl(e, "10.0.1.5"), "get mask error url:" + narrow(maskUrl(e, "10.0.1.5")) + "\n",
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::resetHttp();
+        scriptService(e + "/\n", {kFirst});
+        sim::setHttpBody(c.url, page);
+
+        EXPECT_FALSE(getDesiredConfig());
+        const std::string log = newLog();
+        ASSERT_GE(log.size(), c.log.size()) << log;
+        EXPECT_EQ(log.substr(log.size() - c.log.size()), c.log);
+    }
+
+    // A short page still fits the value answers and is then refused by
+    // the check, never copied.
+    const std::string shortPage = "<h1>404</h1>";
+    for (bool gateway : {true, false}) {
+        sim::resetHttp();
+        scriptService(e + "/\n", {kFirst});
+        sim::setHttpBody(gateway ? gatewayUrl(e, "10.0.1.5") : maskUrl(e, "10.0.1.5"), shortPage);
+        EXPECT_FALSE(getDesiredConfig());
+        const std::string log = newLog();
+        const std::string expected = gateway ? "config gateway=<h1>404</h1>\ncheck gateway addr fail\n"
+                                             : "config mask=<h1>404</h1>\ncheck mask addr fail\n";
+        EXPECT_EQ(log.substr(log.size() - expected.size()), expected) << log;
+    }
+}
+
+TEST_F(BuilderTest, ValueAnswersAtTheirLimit) {
+    // 29 characters fit the 30-character buffers and reach the check; 30 do
+    // not fit and fail as a fetch. Either way the adapter is dropped.
+    const std::string& e = kFirst.entry;
+    for (std::size_t length : {29u, 30u}) {
+        const std::string padded = "10.0.1.1" + std::string(length - 8, ' ');
+        for (bool gateway : {true, false}) {
+            SCOPED_TRACE((gateway ? "gateway " : "mask ") + std::to_string(length));
+            sim::resetHttp();
+            scriptService(e + "/\n", {{e, "10.0.1.5", "10.0.1.5/", gateway ? padded : "10.0.1.1",
+                                       gateway ? "255.255.255.0" : padded}});
+            EXPECT_FALSE(getDesiredConfig());
+            std::string expected;
+            if (length == 29) {
+                expected = gateway ? "config gateway=" + padded + "\ncheck gateway addr fail\n"
+                                   : "config mask=" + padded + "\ncheck mask addr fail\n";
+            } else {
+                expected = gateway ? "get gateway error url:" + narrow(gatewayUrl(e, "10.0.1.5")) + "\n"
+                                   : "get mask error url:" + narrow(maskUrl(e, "10.0.1.5")) + "\n";
+            }
+            const std::string log = newLog();
+            EXPECT_EQ(log.substr(log.size() - expected.size()), expected) << log;
+        }
+    }
+
+    // The main hardware address: 29 characters are read and refused by the
+    // check, 30 and more fail the fetch.
+    sim::resetHttp();
+    sim::setHttpBody(kMacUrl, kMain + std::string(12, '0'));
+    EXPECT_FALSE(getDesiredConfig());
+    EXPECT_EQ(newLog(), "main mac=" + kMain + std::string(12, '0') + "\nmain mac error\n");
+}
+
+TEST_F(BuilderTest, HardwareAddressForms) {
+    // The machine's own address in another form than the colon one is no
+    // address at all: the run gives up before the listing.
+    for (const std::string& main : {std::string("52-54-00-00-00-01"), std::string("52:54:00:00:00:1"),
+                                    std::string("52:54:00:00:00:001"), std::string("5254.0000.0001")}) {
+        SCOPED_TRACE(main);
+        sim::resetHttp();
+        scriptService(kFirst.entry + "/\n", {kFirst});
+        sim::setHttpBody(kMacUrl, main);
+        EXPECT_FALSE(getDesiredConfig());
+        EXPECT_EQ(newLog(), "main mac=" + main + "\nmain mac error\n");
+        EXPECT_EQ(sim::httpRequests().size(), 1u);
+    }
+
+    // Listing entries of odd length or with hyphens are skipped before any
+    // request is built from them; capitals are fine and give the same bytes.
+    sim::resetHttp();
+    const std::vector<std::string> odd = {"52:54:00:ab:cd:e", "52:54:00:ab:cd:eff", "52-54-00-ab-cd-ef",
+                                          "52:54:00:ab:cd:e\xe9"};
+    std::string listing;
+    for (const std::string& e : odd) listing += e + "/\n";
+    listing += "52:54:00:AB:CD:EF/\n";
+    scriptService(listing, {firstUnder("52:54:00:AB:CD:EF")});
+    const std::unique_ptr<AdapterConfigList> desired = getDesiredConfig();
+    ASSERT_TRUE(desired);
+    ASSERT_EQ(desired->size(), 1u);
+    const std::uint8_t bytes[6] = {0x52, 0x54, 0x00, 0xab, 0xcd, 0xef};
+    EXPECT_EQ(std::memcmp((*desired)[0].mac, bytes, 6), 0);
+    const std::string log = newLog();
+    std::size_t skipped = 0;
+    for (std::size_t at = log.find("check mac error\n"); at != std::string::npos;
+         at = log.find("check mac error\n", at + 1)) {
+        ++skipped;
+    }
+    EXPECT_EQ(skipped, odd.size()) << log;
+    // Requests: the two listings, then only the good adapter's four.
+    EXPECT_EQ(sim::httpRequests().size(), 6u);
+    for (std::size_t i = 2; i < sim::httpRequests().size(); ++i) {
+        EXPECT_EQ(sim::httpRequests()[i].compare(0, kMacsUrl.size() + 17,
+                                                 kMacsUrl + L"52:54:00:AB:CD:EF"),
+                  0);
+    }
+}
+
+TEST_F(BuilderTest, ZeroBytesEndTheTextAndOtherBytesAreRefused) {
+    // A zero byte ends an answer: the listing's entries behind it are never
+    // seen, and an address followed by a zero byte and junk is the address.
+    const std::string zero(1, '\0');
+    const std::string& e = kFirst.entry;
+    sim::setHttpBody(kMacUrl, kMain);
+    sim::setHttpBody(kMacsUrl, e + "/\n" + zero + "fa:16:3e:00:00:02/\n");
+    sim::setHttpBody(primaryUrl(e), "10.0.1.5" + zero + "; junk");
+    sim::setHttpBody(ipsUrl(e), "10.0.1.5/" + zero + "10.0.1.6/");
+    sim::setHttpBody(gatewayUrl(e, "10.0.1.5"), "10.0.1.1" + zero + "0");
+    sim::setHttpBody(maskUrl(e, "10.0.1.5"), "255.255.255.0" + zero + "\xff\xfe");
+    std::unique_ptr<AdapterConfigList> desired = getDesiredConfig();
+    ASSERT_TRUE(desired);
+    ASSERT_EQ(desired->size(), 1u);
+    EXPECT_EQ(*(*desired)[0].ipList, TextList{L"10.0.1.5"});
+    EXPECT_EQ(std::wstring((*desired)[0].gateway), L"10.0.1.1");
+    EXPECT_EQ(std::wstring((*desired)[0].mask), L"255.255.255.0");
+    const std::string head = headLog({e});
+    EXPECT_EQ(newLog().substr(0, head.size()), head);
+
+    // Bytes above 127 are characters of the code page, never digits.
+    sim::resetHttp();
+    scriptService(e + "/\n", {{e, "10.0.1.5", "10.0.1.5/\n10.0.1.\xb9/\n", "10.0.1.1", "255.255.255.0"}});
+    EXPECT_FALSE(getDesiredConfig());
+    const std::string log = newLog();
+    EXPECT_NE(log.find("vecIps.size:2\nconfig ip=10.0.1.5\nconfig ip=10.0.1."), std::string::npos) << log;
+    const std::string last = "\ncheck ip addr fail\n";
+    ASSERT_GE(log.size(), last.size());
+    EXPECT_EQ(log.substr(log.size() - last.size()), last);
+}
+
+TEST_F(BuilderTest, HundredsOfListingEntries) {
+    // 119 one-letter entries fill the adapter listing: each is logged and
+    // turned away, and nothing is fetched for any of them.
+    std::string listing;
+    for (int i = 0; i < 119; ++i) listing += "x/";
+    ASSERT_EQ(listing.size(), 238u);
+    scriptService(listing, {});
+    EXPECT_FALSE(getDesiredConfig());
+    std::string expected = "main mac=" + kMain + "\nvecMacs.size:119\n";
+    for (int i = 0; i < 119; ++i) expected += "mac=x\n";
+    for (int i = 0; i < 119; ++i) expected += "check mac error\n";
+    EXPECT_EQ(newLog(), expected);
+    EXPECT_EQ(sim::httpRequests().size(), 2u);
+
+    // 449 address entries fill the address listing; the first bad one ends
+    // the adapter's turn.
+    sim::resetHttp();
+    std::string ips;
+    for (int i = 0; i < 449; ++i) ips += "1/";
+    scriptService(kFirst.entry + "/\n", {{kFirst.entry, "10.0.1.5", ips, "10.0.1.1", "255.255.255.0"}});
+    EXPECT_FALSE(getDesiredConfig());
+    const std::string log = newLog();
+    EXPECT_NE(log.find("vecIps.size:449\nconfig ip=1\ncheck ip addr fail\n"), std::string::npos) << log;
+
+    // Twelve proper adapters are all the listing has room for; all are built.
+    sim::resetHttp();
+    listing.clear();
+    std::vector<Adapter> adapters;
+    for (int i = 0; i < 12; ++i) {
+        char entry[18];
+        std::snprintf(entry, sizeof entry, "52:54:00:00:01:%02x", i);
+        adapters.push_back(firstUnder(entry));
+        listing += adapters.back().entry + "/\n";
+    }
+    ASSERT_LT(listing.size(), 240u);
+    scriptService(listing, adapters);
+    const std::unique_ptr<AdapterConfigList> desired = getDesiredConfig();
+    ASSERT_TRUE(desired);
+    ASSERT_EQ(desired->size(), 12u);
+    for (std::size_t i = 0; i < 12; ++i) EXPECT_EQ((*desired)[i].mac[5], i);
+    expectOnlyCheckedTexts(*desired);
+}
+
+TEST_F(BuilderTest, ARunOnNothingButErrorPagesFailsWithoutTouchingAnything) {
+    const std::string ini = "[eth0]\r\nGATEWAY=10.0.0.1\r\n";
+    writeFile(iniPath, ini);
+    std::remove(logPath.c_str());
+    const std::string page = "<h1>503</h1>";
+    scriptService(kFirst.entry + "/\n", {{kFirst.entry, page, page, page, page}});
+
+    EXPECT_EQ(runConfiguration(), -1);
+
+    const std::string log = readFile(logPath);
+    EXPECT_NE(log.find("config main ip=<h1>503</h1>\ncheck main ip addr fail\n"
+                       "config file error , no configure information\nconfigure end\n"),
+              std::string::npos)
+        << log;
+    // The route was the only command: no netsh ever ran.
+    ASSERT_EQ(sim::commandsStarted().size(), 1u);
+    EXPECT_EQ(sim::commandsStarted()[0].compare(0, 9, L"route add"), 0);
+    EXPECT_EQ(sim::adapterQueries(), 0u);
+    EXPECT_EQ(readFile(iniPath), ini);
+    EXPECT_FALSE(fileExistsOnDisk(backupPath));
 }

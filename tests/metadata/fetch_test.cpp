@@ -2,7 +2,7 @@
 #include <vector>
 
 #include "metadata/fetch.h"
-#include "platform/sim/sim.h"
+#include "sim/sim.h"
 #include "support/guarded_buffer.h"
 #include "support/sim_test.h"
 

@@ -1,8 +1,22 @@
-#include "platform/sim/sim.h"
+#include <string>
+
 #include "savedconfig/preflight.h"
+#include "sim/sim.h"
 #include "support/sim_test.h"
 
 namespace {
+
+const std::wstring kRoute = L"route add 169.254.0.0 mask 255.255.128.0 ";
+
+// ASCII text as a UTF-16 file with its byte order mark.
+std::string utf16(const std::string& ascii) {
+    std::string out = "\xff\xfe";
+    for (char c : ascii) {
+        out.push_back(c);
+        out.push_back('\0');
+    }
+    return out;
+}
 
 class PreflightTest : public SimTest {
 protected:
@@ -63,4 +77,46 @@ TEST_F(PreflightTest, RouteCommandOutcomeDoesNotChangeTheResult) {
     EXPECT_EQ(enableLocalNetwork(), 1);
     EXPECT_NE(logText().find("  timed out\n"), std::string::npos);
     EXPECT_EQ(sim::commandsStarted().size(), 2u);
+}
+
+TEST_F(PreflightTest, RouteCommandOnlyFromACheckedGateway) {
+    // An odd or hostile saved file: the route command is built only from a
+    // gateway that passed the check.
+    struct Case {
+        const char* name;
+        std::string file;
+        std::wstring gateway;  // empty: refused, no command
+    };
+    const std::string zero(1, '\0');
+    const Case cases[] = {
+        {"command separator", "[eth0]\r\nGATEWAY=10.0.0.1 & calc\r\n", L""},
+        {"semicolon", "[eth0]\r\nGATEWAY=10.0.0.1;reboot\r\n", L""},
+        {"format directives", "[eth0]\r\nGATEWAY=%s%n%ls%n\r\n", L""},
+        {"over the buffer", "[eth0]\r\nGATEWAY=10.0.0.1" + std::string(3000, '1') + "\r\n", L""},
+        {"high bytes", "[eth0]\r\nGATEWAY=10.0.0.\xb9\r\n", L""},
+        {"leading zero", "[eth0]\r\nGATEWAY=10.0.0.01\r\n", L""},
+        // What follows a zero byte never reaches the command.
+        {"zero byte", "[eth0]\r\nGATEWAY=10.0.0.1" + zero + " & calc\r\n", L"10.0.0.1"},
+        // Blanks and quotes around a value go, as the system reads it.
+        {"quoted", "[eth0]\r\nGATEWAY = \"10.0.0.1\"  \r\n", L"10.0.0.1"},
+        {"line feeds only", "\n\n[eth0]\nGATEWAY=10.0.0.2\n\n", L"10.0.0.2"},
+        {"utf-16", utf16("[eth0]\r\nGATEWAY=1.2.3.4\r\n"), L"1.2.3.4"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::resetCommands();
+        writeFile(iniPath, c.file);
+        const std::size_t logBefore = logText().size();
+
+        EXPECT_EQ(enableLocalNetwork(), c.gateway.empty() ? 0 : 1);
+
+        if (c.gateway.empty()) {
+            EXPECT_TRUE(sim::commandsStarted().empty());
+            EXPECT_EQ(logText().size(), logBefore);  // turned down without a line
+        } else {
+            ASSERT_EQ(sim::commandsStarted().size(), 1u);
+            EXPECT_EQ(sim::commandsStarted()[0], kRoute + c.gateway);
+        }
+        EXPECT_EQ(readFile(iniPath), c.file);  // only read
+    }
 }

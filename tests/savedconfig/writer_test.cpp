@@ -1,9 +1,13 @@
 #include <sys/stat.h>
 
 #include <memory>
+#include <string>
 #include <vector>
 
+#include "savedconfig/preflight.h"
 #include "savedconfig/writer.h"
+#include "sim/ini_file.h"
+#include "sim/sim.h"
 #include "support/sim_test.h"
 
 namespace {
@@ -16,6 +20,19 @@ AdapterConfig makeRecord(std::vector<std::uint8_t> mac, std::vector<std::wstring
     copyText(record.mask, mask);
     for (std::size_t i = 0; i < 6; ++i) record.mac[i] = mac[i];
     return record;
+}
+
+// The one adapter the odd files below are written with.
+AdapterConfigList oneAdapter() {
+    AdapterConfigList list;
+    list.append(makeRecord({0x52, 0x54, 0x00, 0xab, 0xcd, 0xef}, {L"10.0.0.5", L"10.0.0.6"}, L"10.0.0.1",
+                           L"255.255.255.0"));
+    return list;
+}
+
+// A value as the system would read it back, "-" when it finds none.
+std::wstring read(const std::string& bytes, const wchar_t* section, const wchar_t* key) {
+    return inifile::lookup(bytes, section, key, L"-", 1024).value;
 }
 
 const std::string kExisting =
@@ -126,4 +143,62 @@ TEST_F(WriterTest, FailedBackupStopsBeforeAnyKey) {
     EXPECT_EQ(writeConfigIni(&list), 0);
     EXPECT_EQ(logText(), "backup config file fail\n");
     EXPECT_EQ(readFile(iniPath), kExisting);
+}
+
+// Odd or hostile saved files: the writer keeps an exact backup and leaves
+// every other section readable as it was.
+
+TEST_F(WriterTest, WriterKeepsAnExactBackupAndTheOtherSectionsReadable) {
+    // Line feeds only, blank lines, blanks around names, a header with text
+    // behind it, a zero byte and code-page bytes in other sections' values.
+    const std::string zero(1, '\0');
+    const std::string file = "; written by hand\n\n  [eth0] primary\n GATEWAY = 10.0.0.1 \n\n"
+                             "[other]\nname=caf\xe9 \x80\nraw=a" + zero + "b\nnoequals\n"
+                             "[eth:52:54:00:AB:CD:EF]\nnote=kept\nip=old\n";
+    writeFile(iniPath, file);
+    const AdapterConfigList desired = oneAdapter();
+
+    ASSERT_EQ(writeConfigIni(&desired), 1);
+
+    EXPECT_EQ(readFile(backupPath), file);
+    const std::string after = readFile(iniPath);
+    for (const wchar_t* key : {L"name", L"raw", L"noequals"}) {
+        EXPECT_EQ(read(after, L"other", key), read(file, L"other", key)) << key;
+    }
+    EXPECT_EQ(read(after, L"other", L"name"), L"caf\u00e9 \u20ac");
+    EXPECT_EQ(read(after, L"eth0", L"GATEWAY"), L"10.0.0.1");
+    EXPECT_EQ(read(after, L"eth:52:54:00:AB:CD:EF", L"ip"), L"10.0.0.5,10.0.0.6");
+    EXPECT_EQ(read(after, L"eth:52:54:00:AB:CD:EF", L"note"), L"kept");
+    // The next run still finds its way to the metadata network.
+    EXPECT_EQ(enableLocalNetwork(), 1);
+    ASSERT_EQ(sim::commandsStarted().size(), 1u);
+    EXPECT_EQ(sim::commandsStarted()[0], L"route add 169.254.0.0 mask 255.255.128.0 10.0.0.1");
+}
+
+TEST_F(WriterTest, HeaderNamesRunToTheLastBracket) {
+    // "[c]x]" names the section "c]x", as the system reads it: the section
+    // comes back whole, not cut to "[c]".
+    const std::string file = "[eth0]\r\nGATEWAY=10.0.0.1\r\n[c]x]\r\nm=3\r\n[d] ] tail\r\nn=4\r\n";
+    EXPECT_EQ(read(file, L"c]x", L"m"), L"3");
+    EXPECT_EQ(read(file, L"c", L"m"), L"-");
+    EXPECT_EQ(read(file, L"d]", L"n"), L"4");
+    writeFile(iniPath, file);
+    const AdapterConfigList desired = oneAdapter();
+    ASSERT_EQ(writeConfigIni(&desired), 1);
+    const std::string after = readFile(iniPath);
+    const std::string kept = "[eth0]\r\nGATEWAY=10.0.0.1\r\n[c]x]\r\nm=3\r\n[d]]\r\nn=4\r\n[eth:";
+    EXPECT_EQ(after.substr(0, kept.size()), kept);
+}
+
+TEST_F(WriterTest, ByteOrderMarkBehindBlanksStillLeavesAnExactBackup) {
+    // Written back without its leading blank, this one-byte file starts with
+    // the UTF-16 byte order mark and reads as UTF-16 from then on (Wine's
+    // routines do the same; Windows' own rewrite nothing). The writer still
+    // reports its writes and the backup is the file as it was.
+    const std::string file = " \xff\xfe\r\n[eth0]\r\nGATEWAY=10.0.0.1\r\n";
+    writeFile(iniPath, file);
+    const AdapterConfigList desired = oneAdapter();
+    EXPECT_EQ(writeConfigIni(&desired), 1);
+    EXPECT_EQ(readFile(backupPath), file);
+    EXPECT_EQ(readFile(iniPath).compare(0, 2, "\xff\xfe"), 0);
 }

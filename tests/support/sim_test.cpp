@@ -7,9 +7,9 @@
 #include <sstream>
 #include <sys/stat.h>
 
-#include "app/settings.h"
-#include "platform/sim/sim.h"
+#include "core/settings.h"
 #include "platform/system.h"
+#include "sim/sim.h"
 
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

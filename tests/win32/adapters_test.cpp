@@ -12,7 +12,7 @@
 #include "adapters/matching.h"
 #include "adapters/snapshot.h"
 #include "adapters/verify.h"
-#include "app/adapter_config.h"
+#include "core/adapter_config.h"
 #include "platform/adapters.h"
 
 namespace {

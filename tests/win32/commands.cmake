@@ -2,7 +2,7 @@
 
 # The portable INI layer is compiled in beside the real private-profile
 # routines, so one test can compare the files they leave.
-target_sources(addrsmith_win32_tests PRIVATE ${PROJECT_SOURCE_DIR}/src/platform/sim/ini_file.cpp)
+target_sources(addrsmith_win32_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests/sim/ini_file.cpp)
 
 # A real Windows child that sleeps as long as it is told.
 add_executable(addrsmith_test_sleeper ${CMAKE_CURRENT_SOURCE_DIR}/child/sleeper.cpp)

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/files.h"
-#include "platform/sim/ini_file.h"
+#include "sim/ini_file.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <sstream>
 #include <string>
 
-#include "adapters/command_runner.h"
-#include "app/run_log.h"
+#include "core/command_runner.h"
+#include "core/run_log.h"
 #include "platform/process.h"
 #include "platform/system.h"
 

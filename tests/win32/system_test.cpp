@@ -7,7 +7,7 @@
 #include <sstream>
 #include <string>
 
-#include "app/run_log.h"
+#include "core/run_log.h"
 #include "platform/system.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <clocale>
 
-#include "app/run_log.h"
+#include "core/run_log.h"
 #include "support/sim_test.h"
 
 TEST(RunLogStamps, HoursMinutesAndSecondsArePaddedWithBlanks) {

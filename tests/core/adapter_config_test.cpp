@@ -3,7 +3,7 @@
 #include <cstring>
 #include <type_traits>
 
-#include "app/adapter_config.h"
+#include "core/adapter_config.h"
 
 namespace {
 bool allZero(const void* p, std::size_t bytes) {

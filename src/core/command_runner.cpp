@@ -1,6 +1,6 @@
-#include "adapters/command_runner.h"
+#include "core/command_runner.h"
 
-#include "app/run_log.h"
+#include "core/run_log.h"
 #include "platform/process.h"
 
 namespace {

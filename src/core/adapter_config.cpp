@@ -1,4 +1,4 @@
-#include "app/adapter_config.h"
+#include "core/adapter_config.h"
 
 #include <utility>
 

@@ -1,6 +1,6 @@
 // Simulated child processes: each command line finds its scripted behaviour
 // by prefix; waits move the simulated clock instead of sleeping.
-#include "platform/sim/commands.h"
+#include "sim/commands.h"
 
 #include <cstdio>
 #include <map>
@@ -8,8 +8,8 @@
 #include <utility>
 
 #include "platform/process.h"
-#include "platform/sim/sim.h"
 #include "platform/system.h"
+#include "sim/sim.h"
 
 namespace {
 

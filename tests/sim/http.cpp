@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "platform/http.h"
-#include "platform/sim/sim.h"
+#include "sim/sim.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "platform/adapters.h"
-#include "platform/sim/sim.h"
+#include "sim/sim.h"
 
 namespace {
 

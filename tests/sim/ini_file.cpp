@@ -1,4 +1,4 @@
-#include "platform/sim/ini_file.h"
+#include "sim/ini_file.h"
 
 #include <cstdio>
 #include <cwctype>

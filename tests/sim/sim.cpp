@@ -1,4 +1,4 @@
-#include "platform/sim/sim.h"
+#include "sim/sim.h"
 
 namespace sim {
 

@@ -1,9 +1,9 @@
 #include <cwchar>
 #include <string>
 
-#include "adapters/command_runner.h"
-#include "platform/sim/commands.h"
-#include "platform/sim/sim.h"
+#include "core/command_runner.h"
+#include "sim/commands.h"
+#include "sim/sim.h"
 #include "support/sim_test.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <sys/stat.h>
 
 #include "platform/files.h"
-#include "platform/sim/ini_file.h"
+#include "sim/ini_file.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "platform/sim/ini_file.h"
+#include "sim/ini_file.h"
 
 namespace {
 
@@ -98,4 +98,20 @@ TEST(IniRead, QuotedValuesCutShort) {
     EXPECT_EQ(value(L"w", 5), L"abc");
     EXPECT_EQ(value(L"x", 6), L"'");
     EXPECT_EQ(value(L"y", 6), L"");
+}
+
+TEST(IniRead, BlankSectionNameNeverStandsForTheLinesBeforeTheFirstHeader) {
+    // The lines before the first header are a section of their own; a "[]"
+    // further down is not that section (the system reads its keys as
+    // missing) and its header is not written back.
+    const std::string file = "top=1\r\n[a]\r\nk=1\r\n[]\r\nj=2\r\n";
+    const auto read = [](const std::string& bytes, const wchar_t* k) {
+        return inifile::lookup(bytes, L"", k, L"-", 1024).value;
+    };
+    EXPECT_EQ(read(file, L"top"), L"1");
+    EXPECT_EQ(read(file, L"j"), L"-");
+    EXPECT_EQ(read("[a]\r\nk=1\r\n[]\r\nj=2\r\n", L"j"), L"-");
+    bool changed = false;
+    EXPECT_EQ(write(file, L"b", L"z", L"9", &changed), "top=1\r\n[a]\r\nk=1\r\nj=2\r\n[b]\r\nz=9\r\n");
+    EXPECT_TRUE(changed);
 }

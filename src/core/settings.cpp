@@ -1,6 +1,6 @@
-#include "app/settings.h"
+#include "core/settings.h"
 
-#include "app/build_config.h"
+#include "core/build_config.h"
 
 int legacyOs = 0;
 

@@ -2,8 +2,8 @@
 // test chooses; the run log is a real file too.
 #include <cstdio>
 
-#include "platform/sim/sim.h"
 #include "platform/system.h"
+#include "sim/sim.h"
 
 namespace {
 
