@@ -17,7 +17,7 @@ import sys
 sys.dont_write_bytecode = True  # keep the source tree clean of __pycache__
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from e2elib import cleanup, wine  # noqa: E402
+from e2elib import cleanup, program, wine  # noqa: E402
 from e2elib.env import Env, add_arguments  # noqa: E402
 from e2elib.lab import MAIN, STANDARD_INI, Desired, Lab, metadata_tree  # noqa: E402
 from e2elib.machine import Adapter  # noqa: E402
@@ -75,7 +75,7 @@ def measure(lab, doubles, repeat, in_effect, cold):
         if cold:
             lab.prefix.kill_server()
         out = lab.run()
-        ok = "set netcard info success" in out.console
+        ok = program.SUCCESS_LINE in out.console
         if not ok:
             raise RuntimeError("run failed: %r\n%s" % (out.console, "\n".join(out.block)))
         tool.append(out.seconds)

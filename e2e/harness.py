@@ -17,7 +17,7 @@ import time
 sys.dont_write_bytecode = True  # keep the source tree clean of __pycache__
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from e2elib import cleanup  # noqa: E402
+from e2elib import cleanup, program  # noqa: E402
 from e2elib.env import Env, add_arguments, describe_run  # noqa: E402
 from e2elib.lab import Desired, Lab, MAIN, STANDARD_INI, metadata_tree  # noqa: E402
 from e2elib.machine import Adapter  # noqa: E402
@@ -53,9 +53,9 @@ def cmd_demo(args):
             print(c.line)
         heading("adapters after")
         print(lab.machine.show())
-        heading("run log block (c:\\windows\\ipconfig_addrsmith.log)")
+        heading("run log block (%s)" % program.LOG_PATH)
         print("\n".join(out.block).rstrip("\n"))
-        heading("saved configuration written (c:\\windows\\ipconfig_xen_vm.ini)")
+        heading("saved configuration written (%s)" % program.INI_PATH)
         print((out.ini or b"(none)").decode("latin-1").replace("\r\n", "\n").rstrip("\n"))
         heading("console")
         print(out.console.strip("\n"))

@@ -1,9 +1,5 @@
 """Checks of what a user of the tool would see after one run."""
-import re
-
-SUCCESS_LINE = "set netcard info success"
-FAIL_LINE = r"set netcard info fail, detail log in c:\windows\ipconfig_addrsmith.log"
-STAMP = re.compile(r"^(start|end) time \d{4}-\d{1,2}-\d{1,2},[ 1-2]\d:[ 1-5]\d:[ 1-5]\d$")
+from .program import CONSOLE_LINE_START, FAIL_LINE, STAMP, SUCCESS_LINE
 
 
 def parse_ini(text):
@@ -46,7 +42,7 @@ class Checker:
 
     # -- console --------------------------------------------------------
     def console(self, out, success):
-        lines = [l for l in out.console.split("\n") if l.startswith("set netcard info")]
+        lines = [l for l in out.console.split("\n") if l.startswith(CONSOLE_LINE_START)]
         want = SUCCESS_LINE if success else FAIL_LINE
         self.eq(lines, [want], "console closing line")
         self.true("Press any key" in out.console, "console shows the pause prompt", repr(out.console[-200:]))

@@ -4,7 +4,7 @@ import shutil
 import sys
 import tempfile
 
-from . import cleanup, machine, wine
+from . import cleanup, machine, program, wine
 
 E2E_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 REPO = os.path.dirname(E2E_DIR)
@@ -83,6 +83,6 @@ def describe_run(out):
     lines.append("--- metadata requests: %d ---" % len(out.requests))
     lines.append("--- run log (last block) ---")
     lines += out.block
-    lines.append("--- ipconfig_xen_vm.ini ---")
+    lines.append("--- %s ---" % program.INI_NAME)
     lines.append((out.ini or b"(none)").decode("latin-1").replace("\r\n", "\n").rstrip("\n"))
     return "\n".join(lines)

@@ -9,16 +9,13 @@ import re
 import time
 
 from . import machine, server, spool, wine
+from .program import MAC_PATH, MACS, adapter_paths
 
 MAIN = machine.Adapter("eth0", "52:54:00:00:00:10", ["10.0.0.10/24"], "10.0.0.1", metric=100)
 MAIN_MAC_TEXT = "52:54:00:00:00:10"
 STANDARD_INI = ("[eth0]\nGATEWAY=10.0.0.1\nIPADDR=10.0.0.10\nNETMASK=255.255.255.0\n\n"
                 "[eth:52:54:00:AB:CD:99]\nmac=52:54:00:AB:CD:99\nip=10.9.0.9\ngateway=10.9.0.1\n"
                 "mask=255.255.255.0\ndhcp=0\ndisabled=0\n")
-MACS = "/meta-data/network/interfaces/macs/"
-METADATA_URL = "http://169.254.0.254"
-NETSH = r"c:\windows\system32\netsh.exe"
-ROUTE_CMD = "route add 169.254.0.0 mask 255.255.128.0 10.0.0.1"
 
 
 class Desired:
@@ -33,13 +30,7 @@ class Desired:
         self.answers = answers or {}  # resource suffix -> answer that replaces the normal one
 
     def paths(self):
-        base = MACS + self.mac + "/"
-        return {
-            "primary": base + "primary-local-ipv4/",
-            "ips": base + "local-ipv4s/",
-            "gateway": base + "local-ipv4s/" + self.primary + "/gateway",
-            "mask": base + "local-ipv4s/" + self.primary + "/subnet-mask",
-        }
+        return adapter_paths(self.mac, self.primary)
 
     def ip_list(self):
         """The addresses as the tool will want them: primary first."""
@@ -50,7 +41,7 @@ class Desired:
 
 
 def metadata_tree(adapters, main_mac=MAIN_MAC_TEXT, listing=None):
-    tree = {"/meta-data/mac": main_mac}
+    tree = {MAC_PATH: main_mac}
     tree[MACS] = listing if listing is not None else \
         "\n".join(m + "/" for m in [main_mac] + [a.mac for a in adapters])
     for a in adapters:
@@ -62,20 +53,6 @@ def metadata_tree(adapters, main_mac=MAIN_MAC_TEXT, listing=None):
         for key, answer in a.answers.items():
             tree[paths.get(key, key)] = answer
     return tree
-
-
-def set_command(dev, address, mask, gateway):
-    return '%s interface ip set address name="%s" static %s %s %s' % (NETSH, dev, address, mask, gateway)
-
-
-def add_command(dev, address, mask):
-    return '%s interface ip add address name="%s" %s %s' % (NETSH, dev, address, mask)
-
-
-def commands_for(dev, desired):
-    ips = desired.ip_list()
-    return [set_command(dev, ips[0], desired.mask, desired.gateway)] + \
-        [add_command(dev, ip, desired.mask) for ip in ips[1:]]
 
 
 def read_bytes(path):

@@ -11,7 +11,7 @@ import termios
 import time
 import pty
 
-from . import cleanup
+from . import cleanup, program
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 DOUBLES_SRC = os.path.join(os.path.dirname(HERE), "doubles")
@@ -97,15 +97,15 @@ class Prefix:
     # -- the files the program reads and writes -------------------------
     @property
     def ini(self):
-        return os.path.join(self.windows, "ipconfig_xen_vm.ini")
+        return os.path.join(self.windows, program.INI_NAME)
 
     @property
     def backup(self):
-        return os.path.join(self.windows, "ipconfig_xen_vm_backup.ini")
+        return os.path.join(self.windows, program.BACKUP_NAME)
 
     @property
     def log(self):
-        return os.path.join(self.windows, "ipconfig_addrsmith.log")
+        return os.path.join(self.windows, program.LOG_NAME)
 
     def make_immutable(self, path, on):
         """chattr +i / -i: the one way to stop root (and Wine run as root)
@@ -163,7 +163,7 @@ class PtyRun:
         return self.rusage.ru_maxrss if self.rusage else None
 
 
-def run_on_pty(argv, env, timeout, answer_when=(b"Press any key", b"set netcard info"),
+def run_on_pty(argv, env, timeout, answer_when=(b"Press any key", program.CONSOLE_LINE_START.encode()),
                on_tick=None):
     """Run `argv` on a fresh pseudo-terminal and answer "pause" with Enter.
 

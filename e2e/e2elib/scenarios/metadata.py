@@ -1,0 +1,189 @@
+"""What the metadata service answers: nothing listening, only the machine's
+own adapter listed, bad values and 404 pages, a resource that never
+answers, a body cut short.
+"""
+import time
+
+from ..checks import Checker, section
+from ..lab import MAIN, STANDARD_INI, Desired, metadata_tree
+from ..machine import Adapter
+from ..program import MACS, METADATA_URL, ROUTE_CMD, builder_lines, commands_for, fetch_paths
+from .common import ETH1, ETH2, WANT1, new_lab, setup_one
+
+
+def metadata_down(env):
+    """Nothing listens on the metadata address: the run fails after the route."""
+    ck = Checker("metadata_down")
+    with new_lab(env, "down") as lab:
+        lab.add(MAIN, ETH1)
+        lab.files(STANDARD_INI)  # no server: nothing listens on the metadata address
+        out = lab.run()
+        env.show(ck, out)
+        ck.console(out, success=False)
+        ck.log_exact(out, [ROUTE_CMD, "wait %s  successfully" % ROUTE_CMD,
+                           "get main mac error url:%s/meta-data/mac" % METADATA_URL,
+                           "config file error , no configure information"])
+        ck.commands(out, [ROUTE_CMD])
+        ck.ini_untouched(out, lab.ini_before)
+        ck.adapter(out, "eth1", ["10.1.0.99/24"], "10.1.0.254", 101)
+        ck.metadata_route(out)
+    return [ck]
+
+
+def only_main_listed(env):
+    """The listing names only the machine's own adapter: no configuration."""
+    ck = Checker("only_main_listed")
+    with new_lab(env, "onlymain") as lab:
+        setup_one(lab, metadata_tree([WANT1], listing="52:54:00:00:00:10/"))
+        out = lab.run()
+        env.show(ck, out)
+        ck.console(out, success=False)
+        ck.log_exact(out, [ROUTE_CMD, "wait %s  successfully" % ROUTE_CMD,
+                           "main mac=52:54:00:00:00:10", "vecMacs.size:0",
+                           "config file error , no configure information"])
+        ck.commands(out, [ROUTE_CMD])
+        ck.requests(out, ["/meta-data/mac", MACS])
+        ck.ini_untouched(out, lab.ini_before)
+        ck.adapter(out, "eth1", ["10.1.0.99/24"], "10.1.0.254", 101)
+    return [ck]
+
+
+def malformed_address(env):
+    """One adapter with a bad address, one whose primary is a 404 page, one good."""
+    ck = Checker("malformed_address")
+    bad = Desired("52:54:00:ab:cd:02", "10.2.0.7", ["10.2.0.7", "10.2.0.300"], gateway="10.2.0.1")
+    missing = Desired("52:54:00:ab:cd:03", "10.3.0.7", gateway="10.3.0.1",
+                      answers={"primary": {"status": 404, "body": "404 - Not Found"}})
+    eth3 = Adapter("eth3", "52:54:00:ab:cd:03", ["10.3.0.50/24"], None, metric=103)
+    with new_lab(env, "malformed") as lab:
+        lab.add(MAIN, ETH1, ETH2, eth3)
+        lab.serve(metadata_tree([WANT1, bad, missing]))
+        lab.files(STANDARD_INI)
+        out = lab.run()
+        env.show(ck, out)
+        ck.finished(out, success=True)
+        commands = [ROUTE_CMD] + commands_for("eth1", WANT1)
+        ck.commands(out, commands)
+        ck.requests(out, fetch_paths(WANT1) + fetch_paths(bad, upto="ips")[2:]
+                    + fetch_paths(missing, upto="primary")[2:])
+        ck.log_order(out, ["vecMacs.size:3"] + builder_lines(WANT1) +
+                     ["config main ip=10.2.0.7", "vecIps.size:2", "config ip=10.2.0.7",
+                      "config ip=10.2.0.300", "check ip addr fail",
+                      "config main ip=404 - Not Found", "check main ip addr fail",
+                      "begin ConfigIpAddresses", "Find Adapter Name: eth1"], "builder lines")
+        ck.log_lacks(out, "Find Adapter Name: eth2")
+        ck.log_lacks(out, "Find Adapter Name: eth3")
+        ck.log_lacks(out, "config macaddr=52:54:00:ab:cd:02")
+        ck.ini_written(out, lab.ini_before,
+                       [section("52:54:00:AB:CD:01", ["10.1.0.5"], "10.1.0.1", "255.255.255.0")])
+        ck.adapter(out, "eth1", ["10.1.0.5/24"], "10.1.0.1", 101)
+        ck.adapter(out, "eth2", ["10.2.0.50/24"], None, None)
+        ck.adapter(out, "eth3", ["10.3.0.50/24"], None, None)
+    return [ck]
+
+
+def metadata_never_answers(env):
+    """A resource that never answers: the tool waits on it until the service drops the connection."""
+    ck = Checker("metadata_never_answers")
+    hold = 12.0
+    want = Desired("52:54:00:ab:cd:01", "10.1.0.5", gateway="10.1.0.1",
+                   answers={"mask": {"hang": True}})
+    seen = {}
+
+    def drop_after_hold(lab, run):
+        if "dropped" in seen:
+            return
+        hung = [r for r in lab.server.requests() if r["hang"]]
+        if hung and time.time() - hung[0]["t"] >= hold:
+            # Still stuck in the fetch: no command ran, the step never logged its value.
+            seen["log"] = lab.log_now()
+            seen["commands"] = len(lab.spool.snapshot())
+            seen["alive"] = run.status is None
+            lab.server.stop()
+            seen["dropped"] = time.time()
+
+    with new_lab(env, "noanswer") as lab:
+        setup_one(lab, metadata_tree([want]))
+        out = lab.run(timeout=120, on_tick=drop_after_hold)
+        env.show(ck, out)
+        ck.true("dropped" in seen, "the tool was still waiting %d s after asking" % hold)
+        ck.true(seen.get("alive", False), "tool still running while the resource hung")
+        ck.eq(seen.get("commands"), 1, "only the route command had run by then")
+        ck.true("config mask=" not in seen.get("log", ""), "no mask line while waiting")
+        ck.finished(out, success=False)
+        mask_url = METADATA_URL + want.paths()["mask"]
+        failed_fetch = "get mask error url:" + mask_url in out.block
+        empty_answer = "config mask=" in out.block and "check mask addr fail" in out.block
+        # A dropped connection fails the open or reads as an empty body.
+        ck.true(failed_fetch or empty_answer, "the mask counts as missing", repr(out.block[-8:]))
+        ck.log_order(out, ["config gateway=10.1.0.1", "config file error , no configure information"])
+        ck.commands(out, [ROUTE_CMD])
+        ck.ini_untouched(out, lab.ini_before)
+        ck.adapter(out, "eth1", ["10.1.0.99/24"], "10.1.0.254", 101)
+        ck.after_fault(out, lab.ini_before, MAIN)
+    return [ck]
+
+
+def metadata_cut_body(env):
+    """The service closes the connection mid-body: nothing is configured from the cut text."""
+    ips_part, macs_part = Checker("cut_ipv4s_listing"), Checker("cut_macs_listing")
+    # Cut after "10.1.0.6" of "10.1.0.67/": the stub is a valid address by
+    # itself, so only the fetch can keep it away from netsh.
+    want = Desired("52:54:00:ab:cd:01", "10.1.0.5", ["10.1.0.5", "10.1.0.67"], gateway="10.1.0.1")
+    ips_full = "10.1.0.5/\n10.1.0.67/"
+    ips_cut = ips_full[:ips_full.index("10.1.0.67") + len("10.1.0.6")]
+    macs_full = "52:54:00:00:00:10/\n52:54:00:ab:cd:01/"
+    macs_cut = macs_full[:macs_full.index("52:54:00:ab:cd:01") + len("52:54:00:ab:c")]
+
+    with new_lab(env, "cutbody") as lab:
+        lab.add(MAIN, ETH1)
+        lab.files(STANDARD_INI)
+
+        tree = metadata_tree([want])
+        tree[want.paths()["ips"]] = {"body": ips_cut, "length": len(ips_full)}
+        lab.serve(tree)
+        out = lab.run()
+        env.show(ips_part, out)
+        ck = ips_part
+        ips_url = METADATA_URL + want.paths()["ips"]
+        failed_fetch = "get local-ipv4s error url:" + ips_url in out.block
+        empty_text = "vecIps.size:0" in out.block
+        ck.note = "failed fetch" if failed_fetch else "empty text" if empty_text else "other"
+        # The program cannot tell a cut body from a whole one by its text, so
+        # the fetch must not hand a cut one on.
+        ck.true(failed_fetch or empty_text, "the cut listing counts as missing or empty",
+                repr([l for l in out.block if "config ip=" in l or "vecIps" in l or "error" in l]))
+        ck.log_lacks(out, "config ip=10.1.0.6")
+        ck.true(not any("10.1.0.6" in c.line for c in out.commands),
+                "no command with the cut-off address", repr([c.line for c in out.commands]))
+        ck.finished(out, success=False)
+        ck.commands(out, [ROUTE_CMD])
+        ck.log_order(out, ["config main ip=10.1.0.5", "config file error , no configure information"])
+        ck.log_lacks(out, "config macaddr=")
+        ck.ini_untouched(out, lab.ini_before)
+        ck.adapter(out, "eth1", ["10.1.0.99/24"], "10.1.0.254", 101)
+        ck.after_fault(out, lab.ini_before, MAIN)
+
+        # The adapter listing cut inside the only secondary entry.
+        lab.files(STANDARD_INI)
+        lab.serve(metadata_tree([want], listing={"body": macs_cut, "length": len(macs_full)}))
+        eth1_before = lab.machine.state()["eth1"]  # as the first part left it
+        out = lab.run()
+        env.show(macs_part, out)
+        ck = macs_part
+        failed_fetch = "get macs error url:" + METADATA_URL + MACS in out.block
+        empty_text = "vecMacs.size:0" in out.block
+        stub_refused = "mac=52:54:00:ab:c" in out.block and "check mac error" in out.block
+        ck.note = ("failed fetch" if failed_fetch else "empty text" if empty_text
+                   else "cut text, stub refused" if stub_refused else "other")
+        ck.true(failed_fetch or empty_text or stub_refused,
+                "the cut listing fails, reads empty, or its stub fails the check",
+                repr([l for l in out.block if "mac" in l]))
+        ck.finished(out, success=False)
+        ck.commands(out, [ROUTE_CMD])
+        ck.log_order(out, ["main mac=52:54:00:00:00:10", "config file error , no configure information"])
+        ck.log_lacks(out, "config macaddr=")
+        ck.ini_untouched(out, lab.ini_before)
+        ck.eq(out.state.get("eth1"), eth1_before, "eth1 untouched by this run")
+        ck.after_fault(out, lab.ini_before, MAIN)
+    return [ips_part, macs_part]

@@ -1,0 +1,115 @@
+"""Runs that end in success: two adapters changed, then a second run with
+nothing left to do; an adapter plugged in while the program waits to retry.
+"""
+import time
+
+from ..checks import Checker, section
+from ..lab import MAIN, STANDARD_INI, metadata_tree
+from ..program import ROUTE_CMD, builder_lines, commands_for, fetch_paths, snapshot_lines
+from .common import ETH1, ETH2, WANT1, WANT2, new_lab, setup_two
+
+
+def expect_two_applied(ck, out, lab):
+    ck.finished(out, success=True)
+    commands = [ROUTE_CMD] + commands_for("eth1", WANT1) + commands_for("eth2", WANT2)
+    ck.commands(out, commands)
+    ck.ran_and_waited(out, commands)
+    ck.requests(out, fetch_paths(WANT1, WANT2))
+    ck.log_order(out, [ROUTE_CMD, "main mac=52:54:00:00:00:10", "vecMacs.size:2",
+                       "mac=52:54:00:ab:cd:01", "mac=52:54:00:ab:cd:02"]
+                 + builder_lines(WANT1) + builder_lines(WANT2)
+                 + ["begin ConfigIpAddresses"]
+                 + snapshot_lines("eth1", ["10.1.0.99"], ["255.255.255.0"], "10.1.0.254")
+                 + snapshot_lines("eth2", ["10.2.0.50"], ["255.255.255.0"], None)
+                 + ["start set config ip submask gateway...", commands[1],
+                    "start set config ip submask gateway...", commands[2]],
+                 "builder, matching and apply lines")
+    # The check after applying sees the new settings.
+    ck.log_order(out, [commands[-1], "begin getCurrentConfig", "current config ip=10.1.0.5",
+                       "current config gateway=10.1.0.1", "begin getCurrentConfig",
+                       "current config mask=255.255.0.0", "current config gateway=10.2.0.1",
+                       "configure end"], "check after applying logs the new settings")
+    ck.log_lacks(out, "retry find adapters")
+    ck.log_lacks(out, "config file error")
+    ck.ini_written(out, lab.ini_before, [
+        section("52:54:00:AB:CD:01", ["10.1.0.5"], "10.1.0.1", "255.255.255.0"),
+        section("52:54:00:AB:CD:02", ["10.2.0.7", "10.2.0.8", "10.2.0.9"], "10.2.0.1", "255.255.0.0")])
+    ck.adapter(out, "eth0", ["10.0.0.10/24"], "10.0.0.1", 100)
+    ck.adapter(out, "eth1", ["10.1.0.5/24"], "10.1.0.1", 101)
+    ck.adapter(out, "eth2", ["10.2.0.7/16", "10.2.0.8/16", "10.2.0.9/16"], "10.2.0.1", 102)
+    ck.metadata_route(out)
+
+
+def two_adapters_change(env):
+    """Two secondary adapters need changes; then a second run finds nothing to do."""
+    first, second = Checker("two_adapters_change"), Checker("second_run_no_change")
+    with new_lab(env, "two") as lab:
+        setup_two(lab)
+        out = lab.run()
+        env.show(first, out)
+        expect_two_applied(first, out, lab)
+
+        # Second run on the same machine: everything is already in effect.
+        ini_after_first = out.ini
+        out2 = lab.run()
+        env.show(second, out2)
+        ck = second
+        ck.console(out2, success=True)
+        ck.eq(len(out2.blocks), 2, "log holds two blocks")
+        ck.framing(out2)
+        ck.commands(out2, [ROUTE_CMD])
+        ck.log_count(out2, "config ip submask gateway is not changed...", 2)
+        ck.log_lacks(out2, "start set config")
+        ck.log_lacks(out2, "netsh.exe")
+        ck.requests(out2, fetch_paths(WANT1, WANT2))
+        ck.eq(out2.ini, ini_after_first, "saved configuration the same as after the first run")
+        ck.eq(out2.backup, ini_after_first, "backup is the file as the first run left it")
+        ck.adapter(out2, "eth1", ["10.1.0.5/24"], "10.1.0.1", 101)
+        ck.adapter(out2, "eth2", ["10.2.0.7/16", "10.2.0.8/16", "10.2.0.9/16"], "10.2.0.1", 102)
+        ck.metadata_route(out2)
+    return [first, second]
+
+
+def adapter_appears(env):
+    """eth2 is missing at the first pass and plugged in during the 30 s wait."""
+    ck = Checker("adapter_appears")
+    added = {}
+    expected_requests = len(fetch_paths(WANT1, WANT2))
+
+    def plug_in_when_waiting(lab, _run):
+        if added:
+            return
+        log = lab.log_now()
+        requests = lab.server.requests()
+        # The miss line may still sit in the tool's buffer; the last fetch
+        # plus a few seconds means the first pass is over all the same.
+        waiting = "cannot find match adpater mac=52-54-00-ab-cd-02" in log or (
+            len(requests) >= expected_requests and time.time() - requests[-1]["t"] > 4)
+        if waiting:
+            lab.add(ETH2)
+            added["at"] = time.time()
+
+    with new_lab(env, "appears") as lab:
+        lab.add(MAIN, ETH1)
+        lab.serve(metadata_tree([WANT1, WANT2]))
+        lab.files(STANDARD_INI)
+        out = lab.run(timeout=150, on_tick=plug_in_when_waiting)
+        env.show(ck, out)
+        ck.true(bool(added), "adapter was plugged in during the run")
+        ck.finished(out, success=True)
+        commands = [ROUTE_CMD] + commands_for("eth1", WANT1) + commands_for("eth2", WANT2)
+        ck.commands(out, commands)
+        ck.log_order(out, ["begin ConfigIpAddresses", "Find Adapter Name: eth1",
+                           "cannot find match adpater mac=52-54-00-ab-cd-02",
+                           "retry find adapters retrycount=1", "Find Adapter Name: eth1",
+                           "Find Adapter Name: eth2", "start set config ip submask gateway...",
+                           commands[1], "start set config ip submask gateway...", commands[2]],
+                     "miss, one retry, both found")
+        ck.log_lacks(out, "retrycount=2")
+        ck.log_lacks(out, "cannot find all matched")
+        ck.true(out.seconds >= 30, "the tool waited 30 s before retrying", "%.1f s" % out.seconds)
+        ck.ini_written(out, lab.ini_before, [
+            section("52:54:00:AB:CD:01", ["10.1.0.5"], "10.1.0.1", "255.255.255.0"),
+            section("52:54:00:AB:CD:02", ["10.2.0.7", "10.2.0.8", "10.2.0.9"], "10.2.0.1", "255.255.0.0")])
+        ck.adapter(out, "eth2", ["10.2.0.7/16", "10.2.0.8/16", "10.2.0.9/16"], "10.2.0.1", 102)
+    return [ck]
