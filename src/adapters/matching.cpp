@@ -1,5 +1,7 @@
 #include "adapters/matching.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cwchar>
 #include <optional>
 #include <vector>
@@ -14,19 +16,23 @@ namespace {
 
 constexpr int kMaxRetries = 7;
 constexpr unsigned kRetryWaitMilliseconds = 30000;
+// How often a wait looks whether the missing adapters have arrived.
+constexpr unsigned kLookMilliseconds = 1000;
 
 unsigned byte(const AdapterConfig& record, std::size_t i) {
     return static_cast<unsigned>(record.mac[i]);
 }
 
 // One pass over the desired records against one table; the count of records
-// that found their adapter.
+// that found their adapter. The records still without one are added to
+// `missing`.
 std::size_t matchPass(AdapterConfigList& desired, const std::vector<platform::AdapterEntry>& table,
-                      AdapterConfigList& current) {
+                      AdapterConfigList& current, std::vector<const AdapterConfig*>& missing) {
     std::size_t matched = 0;
     for (AdapterConfig& record : desired) {
         const platform::AdapterEntry* adapter = findAdapterByMac(table, record.mac);
         if (adapter == nullptr) {
+            missing.push_back(&record);
             logWide(L"cannot find match adpater mac=%02x-%02x-%02x-%02x-%02x-%02x\n",
                     byte(record, 0), byte(record, 1), byte(record, 2), byte(record, 3),
                     byte(record, 4), byte(record, 5));
@@ -50,6 +56,32 @@ std::size_t matchPass(AdapterConfigList& desired, const std::vector<platform::Ad
     return matched;
 }
 
+bool allPresent(const std::vector<platform::AdapterEntry>& table,
+                const std::vector<const AdapterConfig*>& records) {
+    for (const AdapterConfig* record : records) {
+        if (findAdapterByMac(table, record->mac) == nullptr) return false;
+    }
+    return true;
+}
+
+// The wait between two passes. Adapters are often attached a few seconds
+// into a boot, so the table is looked at about once a second, silently, and
+// the wait ends as soon as every adapter the last pass missed is there; the
+// pass that follows then finds and logs them. Otherwise it lasts its full
+// time. A look that fails is no news: the passes report failures.
+void waitForMissingAdapters(const std::vector<const AdapterConfig*>& missing) {
+    const std::uint32_t start = platform::tickMilliseconds();
+    for (;;) {
+        // Differences of the tick count survive its wrapping.
+        const std::uint32_t waited = platform::tickMilliseconds() - start;
+        if (waited >= kRetryWaitMilliseconds) return;
+        platform::sleepMilliseconds(std::min(kLookMilliseconds, kRetryWaitMilliseconds - waited));
+        if (platform::tickMilliseconds() - start >= kRetryWaitMilliseconds) return;
+        const std::optional<std::vector<platform::AdapterEntry>> table = platform::queryAdapters();
+        if (table && allPresent(*table, missing)) return;
+    }
+}
+
 }  // namespace
 
 int ConfigIpAddresses(AdapterConfigList& desired) {
@@ -64,12 +96,13 @@ int ConfigIpAddresses(AdapterConfigList& desired) {
             logNarrow("Call to GetAdaptersAddresses failed.\n");
             return 0;
         }
-        if (matchPass(desired, *table, current) == desired.size()) break;
+        std::vector<const AdapterConfig*> missing;
+        if (matchPass(desired, *table, current, missing) == desired.size()) break;
         if (retries >= kMaxRetries) {
             logWide(L"cannot find all matched network adapters , configure finded\n");
             break;
         }
-        platform::sleepMilliseconds(kRetryWaitMilliseconds);
+        waitForMissingAdapters(missing);
         ++retries;
         logWide(L"retry find adapters retrycount=%d\n", retries);
     }

@@ -40,14 +40,28 @@ int runSteps(std::unique_ptr<AdapterConfigList>& desired) {
     return result;
 }
 
-}  // namespace
+// Longer than any run that ends by itself can take: up to 210 s waiting for
+// adapters, at most 30 s for each command, and fetches that each end within
+// the system's time-outs. A run still holding the lock after this is stuck.
+constexpr unsigned kRunLockWaitMilliseconds = 15u * 60u * 1000u;
 
-int runConfiguration() {
+// One block of the run log around the steps; `lock` says how the wait for
+// other runs ended, which only shows in the log when it did not end well.
+int runBlock(const platform::RunLockResult& lock) {
     platform::redirectOutputToLog(settings().runLog);
     std::setlocale(LC_ALL, "");
 
     logNarrow("%s", startStamp(platform::localTime()).c_str());
     logWide(L"starting config ip address\n");
+    // A stuck run must not keep every later run from configuring the
+    // machine, so after the wait (or without a lock at all) this run goes
+    // ahead and says so.
+    if (lock.outcome == platform::RunLock::TimedOut) {
+        logWide(L"another run still held the run lock after %u s, going ahead\n",
+                kRunLockWaitMilliseconds / 1000u);
+    } else if (lock.outcome == platform::RunLock::Unavailable) {
+        logWide(L"run lock unavailable (error %lu), going ahead without it\n", lock.errorCode);
+    }
 
     int result;
     {
@@ -63,16 +77,28 @@ int runConfiguration() {
     return result;
 }
 
+}  // namespace
+
+int runConfiguration() {
+    return runBlock(platform::RunLockResult{platform::RunLock::Held, 0});
+}
+
 int runEntry() {
     const std::optional<unsigned> major = platform::osMajorVersion();
     if (major && *major < 6) legacyOs = 1;
 
-    if (runConfiguration() == 0) {
+    // Two runs at once would interleave their log blocks and race on the
+    // adapters, the saved file and its backup. The lock is taken before the
+    // log is opened and let go once the closing line is out, not held
+    // through "pause": a run left at a console must not hold up the next.
+    const platform::RunLockResult lock = platform::acquireRunLock(kRunLockWaitMilliseconds);
+    if (runBlock(lock) == 0) {
         logNarrow("set netcard info success\n");
     } else {
         logNarrow("set netcard info fail, detail log in %ls\n", settings().runLog.c_str());
     }
     logFlush();
+    platform::releaseRunLock();
     platform::waitForKey();
     return 0;
 }

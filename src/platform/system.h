@@ -1,6 +1,7 @@
 // The operating system's version, clock, sleeping, console and key wait.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -23,6 +24,27 @@ struct LocalTime {
 LocalTime localTime();
 
 void sleepMilliseconds(unsigned milliseconds);
+
+// A millisecond count that only moves forward while the program runs; it
+// wraps after about 49 days, so only differences of it mean anything.
+std::uint32_t tickMilliseconds();
+
+// One run of the program at a time on the machine. The lock is a named
+// object of the whole machine (every session), which the system gives up
+// when a run holding it dies.
+enum class RunLock {
+    Held,        // taken; hold it until releaseRunLock
+    TimedOut,    // another run still held it when the wait ran out
+    Unavailable  // the lock could not be made or waited on at all
+};
+struct RunLockResult {
+    RunLock outcome = RunLock::Unavailable;
+    unsigned long errorCode = 0;  // the system's code, with Unavailable
+};
+// Waits at most `milliseconds` for any other run to let the lock go.
+RunLockResult acquireRunLock(unsigned milliseconds);
+// Lets the lock go (nothing when it is not held).
+void releaseRunLock();
 
 // Points the program's output at the run log (text, append, created when
 // missing, shared with other readers and writers). When the file cannot be

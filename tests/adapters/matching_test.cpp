@@ -4,6 +4,19 @@
 
 namespace {
 
+// A wait that runs its full 30 s looks at the table 29 times between the
+// passes; the pass that follows is the 30th second.
+constexpr unsigned kLooksPerFullWait = 29;
+
+unsigned queryOfPass(unsigned pass) { return 1 + (pass - 1) * (kLooksPerFullWait + 1); }
+
+bool allSleepsAreLooks() {
+    for (unsigned ms : sim::sleepsTaken()) {
+        if (ms > 1000) return false;
+    }
+    return true;
+}
+
 class MatchingTest : public SimTest {
 protected:
     AdapterConfigList desired;
@@ -53,14 +66,16 @@ TEST_F(MatchingTest, EveryAdapterFoundInTheFirstPass) {
 
 TEST_F(MatchingTest, AdapterAppearingDuringAWaitIsMatchedInTheNextPass) {
     sim::setAdapters({adapterWith(L"Ethernet 2", kMacA, {"10.0.0.5"}, 24, "10.0.0.1")});
-    sim::addAdapterFromQuery(3, adapterWith(L"Ethernet 3", kMacB, {}, 0, ""));
+    // Plugged in 15 s into the second wait, which ends at the next look.
+    sim::addAdapterAtTime(45000, adapterWith(L"Ethernet 3", kMacB, {}, 0, ""));
     want(kMacA, L"10.0.0.5");  // already in effect
     want(kMacB, L"10.0.0.6");
 
     EXPECT_EQ(ConfigIpAddresses(desired), 0);
 
-    EXPECT_EQ(sim::adapterQueries(), 3u);
-    EXPECT_EQ(sim::sleepsTaken(), (std::vector<unsigned>{30000, 30000}));
+    EXPECT_EQ(sim::nowMilliseconds(), 45000u);
+    EXPECT_TRUE(allSleepsAreLooks());
+    EXPECT_EQ(sim::adapterQueries(), queryOfPass(2) + 15 + 1);
     const std::string log = logText();
     EXPECT_EQ(countOf(log, "cannot find match adpater mac=52-54-00-01-02-03\n"), 2u);
     EXPECT_NE(log.find("retry find adapters retrycount=1\n"), std::string::npos);
@@ -74,6 +89,55 @@ TEST_F(MatchingTest, AdapterAppearingDuringAWaitIsMatchedInTheNextPass) {
     EXPECT_EQ(setCommandsFor(L"Ethernet 3"), 1u);
 }
 
+TEST_F(MatchingTest, WaitEndsOnlyWhenEveryMissingAdapterIsThere) {
+    struct Case {
+        const char* name;
+        std::uint64_t secondAt;  // when the second missing adapter arrives; 0: never
+        unsigned failingLook;    // a look (1-based within the first wait) that fails; 0: none
+        std::uint64_t waited;  // in all, over every wait
+    };
+    const Case cases[] = {
+        // Both arrive (4 s and 7 s): the wait ends at the look that sees both.
+        {"both arrive", 7000, 0, 7000},
+        // A failed look is no news: neither logged nor the end of the wait.
+        {"a look fails before they arrive", 7000, 2, 7000},
+        // Only one of the two arrives: every wait lasts its full 30 s.
+        {"one of two arrives", 0, 0, 210000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::resetAdapters();
+        sim::resetCommands();
+        desired = AdapterConfigList();
+        const std::uint64_t start = sim::nowMilliseconds();
+        const std::size_t sleepsBefore = sim::sleepsTaken().size();
+        sim::setAdapters({adapterWith(L"Ethernet 2", kMacA, {}, 0, "")});
+        sim::addAdapterAtTime(start + 4000, adapterWith(L"Ethernet 3", kMacB, {}, 0, ""));
+        if (c.secondAt != 0) {
+            sim::addAdapterAtTime(start + c.secondAt, adapterWith(L"Ethernet 4", kMacC, {}, 0, ""));
+        }
+        if (c.failingLook != 0) sim::failQuery(1 + c.failingLook);
+        want(kMacA, L"10.0.0.5");
+        want(kMacB, L"10.0.0.6");
+        want(kMacC, L"10.0.0.7");
+        const std::size_t logBefore = logText().size();
+
+        EXPECT_EQ(ConfigIpAddresses(desired), 0);
+
+        const std::string log = logText().substr(logBefore);
+        const std::size_t retry = log.find("retry find adapters retrycount=1\n");
+        ASSERT_NE(retry, std::string::npos);
+        EXPECT_EQ(sim::sleepsTaken().size() - sleepsBefore, c.waited / 1000);
+        EXPECT_TRUE(allSleepsAreLooks());
+        EXPECT_EQ(log.find("Call to GetAdaptersAddresses failed."), std::string::npos);
+        // The looks log nothing: only the passes show in the log.
+        EXPECT_EQ(countOf(log, "Find Adapter Name: Ethernet 2\n"),
+                  c.secondAt != 0 ? 2u : 8u);
+        EXPECT_EQ(setCommandsFor(L"Ethernet 3"), 1u);
+        EXPECT_EQ(setCommandsFor(L"Ethernet 4"), c.secondAt != 0 ? 1u : 0u);
+    }
+}
+
 TEST_F(MatchingTest, AdapterNeverPresentGivesEightPassesThenTheOthersAreConfigured) {
     sim::setAdapters({adapterWith(L"Ethernet 2", kMacA, {}, 0, "")});
     want(kMacA, L"10.0.0.5");
@@ -83,8 +147,10 @@ TEST_F(MatchingTest, AdapterNeverPresentGivesEightPassesThenTheOthersAreConfigur
 
     EXPECT_EQ(ConfigIpAddresses(desired), 0);
 
-    EXPECT_EQ(sim::adapterQueries(), 8u);
-    EXPECT_EQ(sim::sleepsTaken(), std::vector<unsigned>(7, 30000));
+    // Eight passes; each of the seven waits lasts its full 30 s.
+    EXPECT_EQ(sim::adapterQueries(), queryOfPass(8));
+    EXPECT_EQ(sim::nowMilliseconds(), 210000u);
+    EXPECT_EQ(sim::sleepsTaken(), std::vector<unsigned>(210, 1000));
     const std::string log = logText();
     EXPECT_EQ(countOf(log, "cannot find match adpater mac=0a-00-27-00-00-09\n"), 8u);
     EXPECT_EQ(countOf(log, "cannot find match adpater mac=52-54-00-ab-cd-ef\n"), 7u);
@@ -113,14 +179,14 @@ TEST_F(MatchingTest, AdapterNeverPresentGivesEightPassesThenTheOthersAreConfigur
 
 TEST_F(MatchingTest, FailedQueryEndsTheStepWithoutApplyingAnything) {
     sim::setAdapters({adapterWith(L"Ethernet 2", kMacA, {}, 0, "")});
-    sim::failQuery(2);
+    sim::failQuery(queryOfPass(2));
     want(kMacA, L"10.0.0.5");
     want(kMacB, L"10.0.0.6");
 
     EXPECT_EQ(ConfigIpAddresses(desired), 0);
 
-    EXPECT_EQ(sim::adapterQueries(), 2u);
-    EXPECT_EQ(sim::sleepsTaken(), (std::vector<unsigned>{30000}));
+    EXPECT_EQ(sim::adapterQueries(), queryOfPass(2));
+    EXPECT_EQ(sim::nowMilliseconds(), 30000u);
     const std::string log = logText();
     const std::string tail =
         "retry find adapters retrycount=1\nCall to GetAdaptersAddresses failed.\n";

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "app/driver.h"
 #include "core/settings.h"
 #include "sim/sim.h"
@@ -105,4 +109,53 @@ TEST_F(Driver, UnopenableLogLosesTheLinesButNotTheConsoleLine) {
     EXPECT_EQ(consoleText(), "set netcard info fail, detail log in " + dir +
                                  "/no-such-folder/ipconfig_addrsmith.log\n");
     EXPECT_FALSE(fileExistsOnDisk(dir + "/no-such-folder"));
+}
+
+TEST_F(Driver, OneRunAtATime) {
+    struct Case {
+        const char* name;
+        std::function<void()> script;
+        std::uint64_t waited;     // simulated time spent waiting for the other run
+        const char* lockLine;     // the block's line about the lock, if any
+        bool lockTaken;
+    };
+    const Case cases[] = {
+        {"no other run", [] {}, 0, nullptr, true},
+        {"another run ends after 5 s", [] { sim::setOtherRunHolds(5000u); }, 5000, nullptr, true},
+        // A stuck run must not keep this one from configuring the machine.
+        {"another run never ends", [] { sim::setOtherRunHolds(std::nullopt); }, 900000,
+         "another run still held the run lock after 900 s, going ahead\n", false},
+        {"no lock to be had", [] { sim::setRunLockUnavailable(5); }, 0,
+         "run lock unavailable (error 5), going ahead without it\n", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::resetSystem();
+        sim::setLocalTime({2026, 3, 4, 5, 6, 7});
+        sim::setConsoleFile(consolePath);
+        std::remove(logPath.c_str());
+        std::remove(consolePath.c_str());
+        c.script();
+        const std::size_t eventsBefore = sim::systemEvents().size();
+
+        EXPECT_EQ(runEntry(), 0);
+
+        EXPECT_EQ(sim::nowMilliseconds(), c.waited);
+        // The lock covers the whole block and the closing line, not "pause".
+        const std::vector<std::string> events(sim::systemEvents().begin() + eventsBefore,
+                                              sim::systemEvents().end());
+        if (c.lockTaken) {
+            EXPECT_EQ(events, (std::vector<std::string>{"lock", "log", "console", "unlock", "key"}));
+        } else {
+            EXPECT_EQ(events, (std::vector<std::string>{"log", "console", "key"}));
+        }
+        // Whatever the wait gave, the run itself goes its usual way.
+        std::string block = kPreflightFailure;
+        if (c.lockLine != nullptr) {
+            const std::string after = "starting config ip address\n";
+            block.insert(block.find(after) + after.size(), c.lockLine);
+        }
+        EXPECT_EQ(readFile(logPath), block);
+        EXPECT_EQ(consoleText(), "set netcard info fail, detail log in " + logPath + "\n");
+    }
 }

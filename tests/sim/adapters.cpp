@@ -14,6 +14,7 @@ namespace {
 struct AdapterState {
     std::vector<platform::AdapterEntry> table;
     std::vector<std::pair<unsigned, platform::AdapterEntry>> arrivals;
+    std::vector<std::pair<std::uint64_t, platform::AdapterEntry>> timedArrivals;
     std::vector<std::pair<unsigned, std::wstring>> departures;
     unsigned failingQuery = 0;
     unsigned queries = 0;
@@ -123,6 +124,10 @@ void addAdapterFromQuery(unsigned queryNumber, platform::AdapterEntry adapter) {
     state().arrivals.emplace_back(queryNumber, std::move(adapter));
 }
 
+void addAdapterAtTime(std::uint64_t milliseconds, platform::AdapterEntry adapter) {
+    state().timedArrivals.emplace_back(milliseconds, std::move(adapter));
+}
+
 void removeAdapterFromQuery(unsigned queryNumber, const std::wstring& friendlyName) {
     state().departures.emplace_back(queryNumber, friendlyName);
 }
@@ -193,6 +198,14 @@ std::optional<std::vector<AdapterEntry>> queryAdapters() {
         if (it->first <= query) {
             s.table.push_back(std::move(it->second));
             it = s.arrivals.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (auto it = s.timedArrivals.begin(); it != s.timedArrivals.end();) {
+        if (it->first <= sim::nowMilliseconds()) {
+            s.table.push_back(std::move(it->second));
+            it = s.timedArrivals.erase(it);
         } else {
             ++it;
         }

@@ -28,6 +28,15 @@ const std::vector<unsigned>& sleepsTaken();
 void setConsoleFile(const std::string& path);
 unsigned keyWaits();
 
+// ---- run lock --------------------------------------------------------------
+// Another run holds the lock and lets it go after the given simulated time;
+// nothing: it never does. A wait for it moves the clock.
+void setOtherRunHolds(std::optional<std::uint64_t> milliseconds);
+void setRunLockUnavailable(unsigned long errorCode);
+// What the run did with the lock, its output and the console, in order:
+// "lock", "unlock", "log", "console", "key".
+const std::vector<std::string>& systemEvents();
+
 // ---- metadata service ----------------------------------------------------
 struct HttpAnswer {
     enum class Kind { Body, Unreachable, ReadFails } kind = Kind::Body;
@@ -57,6 +66,8 @@ const std::vector<std::wstring>& commandsStarted();
 // scheduled to appear at a given query (1-based count of queries).
 void setAdapters(std::vector<platform::AdapterEntry> adapters);
 void addAdapterFromQuery(unsigned queryNumber, platform::AdapterEntry adapter);
+// ... or at a given simulated time, seen by every query from then on.
+void addAdapterAtTime(std::uint64_t milliseconds, platform::AdapterEntry adapter);
 void removeAdapterFromQuery(unsigned queryNumber, const std::wstring& friendlyName);
 // Makes the given query (1-based) fail; 0 means none.
 void failQuery(unsigned queryNumber);

@@ -1,6 +1,8 @@
 // Simulated version, clock, sleeps and console. The console is a real file a
 // test chooses; the run log is a real file too.
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "platform/system.h"
 #include "sim/sim.h"
@@ -16,6 +18,10 @@ struct SystemState {
     std::FILE* current = nullptr;  // what standard output is now
     bool redirected = false;
     unsigned keyWaits = 0;
+    std::optional<std::optional<std::uint64_t>> otherRunHolds;  // outer: is there one
+    unsigned long lockError = 0;                                 // non-zero: unavailable
+    bool lockHeld = false;
+    std::vector<std::string> events;
 };
 
 SystemState& state() {
@@ -32,6 +38,7 @@ void closeCurrent() {
 void openConsole() {
     SystemState& s = state();
     closeCurrent();
+    s.events.push_back("console");
     if (!s.consolePath.empty()) s.current = std::fopen(s.consolePath.c_str(), "a");
     s.redirected = false;
 }
@@ -58,6 +65,12 @@ void advanceMilliseconds(std::uint64_t milliseconds) { state().now += millisecon
 const std::vector<unsigned>& sleepsTaken() { return state().sleeps; }
 unsigned keyWaits() { return state().keyWaits; }
 
+void setOtherRunHolds(std::optional<std::uint64_t> milliseconds) {
+    state().otherRunHolds = milliseconds;
+}
+void setRunLockUnavailable(unsigned long errorCode) { state().lockError = errorCode; }
+const std::vector<std::string>& systemEvents() { return state().events; }
+
 void setConsoleFile(const std::string& path) {
     state().consolePath = path;
     openConsole();
@@ -71,6 +84,30 @@ std::optional<unsigned> osMajorVersion() { return state().osMajor; }
 
 LocalTime localTime() { return state().time; }
 
+std::uint32_t tickMilliseconds() { return static_cast<std::uint32_t>(state().now); }
+
+RunLockResult acquireRunLock(unsigned milliseconds) {
+    SystemState& s = state();
+    if (s.lockError != 0) return RunLockResult{RunLock::Unavailable, s.lockError};
+    if (s.otherRunHolds) {
+        const std::optional<std::uint64_t> holds = *s.otherRunHolds;
+        if (!holds || *holds > milliseconds) {
+            sim::advanceMilliseconds(milliseconds);
+            return RunLockResult{RunLock::TimedOut, 0};
+        }
+        sim::advanceMilliseconds(*holds);
+        s.otherRunHolds.reset();  // that run is over
+    }
+    s.lockHeld = true;
+    s.events.push_back("lock");
+    return RunLockResult{RunLock::Held, 0};
+}
+
+void releaseRunLock() {
+    if (state().lockHeld) state().events.push_back("unlock");
+    state().lockHeld = false;
+}
+
 void sleepMilliseconds(unsigned milliseconds) {
     state().sleeps.push_back(milliseconds);
     sim::advanceMilliseconds(milliseconds);
@@ -80,12 +117,16 @@ void redirectOutputToLog(const std::wstring& logPath) {
     closeCurrent();
     state().current = std::fopen(narrowPath(logPath).c_str(), "a");
     state().redirected = true;
+    state().events.push_back("log");
 }
 
 void restoreConsoleOutput() { openConsole(); }
 
 std::FILE* output() { return state().current; }
 
-void waitForKey() { ++state().keyWaits; }
+void waitForKey() {
+    ++state().keyWaits;
+    state().events.push_back("key");
+}
 
 }  // namespace platform

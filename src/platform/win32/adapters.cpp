@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "platform/adapters.h"
+#include "platform/table_sizing.h"
 
 namespace {
 
@@ -54,22 +55,21 @@ std::optional<std::vector<AdapterEntry>> queryAdapters() {
     const ULONG family = AF_INET;
     const ULONG flags = GAA_FLAG_INCLUDE_GATEWAYS;
 
-    // First ask how much room the table needs, then fetch it into a block of
-    // exactly that size; only the second answer counts.
-    ULONG length = 0;
     std::unique_ptr<unsigned char[]> block;
-    if (::GetAdaptersAddresses(family, flags, nullptr, nullptr, &length) == ERROR_BUFFER_OVERFLOW) {
-        block.reset(new unsigned char[length]);  // new[] gives the alignment the entries need
-    } else {
-        length = 0;
-    }
-    auto* first = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(block.get());
-    if (::GetAdaptersAddresses(family, flags, nullptr, first, &length) != ERROR_SUCCESS) {
-        return std::nullopt;
-    }
+    const bool filled = sizeAndFillTable([&](std::size_t capacity) {
+        block.reset(capacity > 0 ? new unsigned char[capacity] : nullptr);  // new[]: aligned for the entries
+        ULONG length = static_cast<ULONG>(capacity);
+        const ULONG status = ::GetAdaptersAddresses(
+            family, flags, nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(block.get()), &length);
+        if (status == ERROR_SUCCESS) return TableCall{TableAnswer::Filled, capacity};
+        if (status == ERROR_BUFFER_OVERFLOW) return TableCall{TableAnswer::TooSmall, length};
+        return TableCall{TableAnswer::Failed, 0};
+    });
+    if (!filled) return std::nullopt;
 
     std::vector<AdapterEntry> table;
-    for (const IP_ADAPTER_ADDRESSES* a = first; a != nullptr; a = a->Next) {
+    for (const IP_ADAPTER_ADDRESSES* a = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(block.get());
+         a != nullptr; a = a->Next) {
         table.push_back(toEntry(*a));
     }
     return table;

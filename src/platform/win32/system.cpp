@@ -31,6 +31,55 @@ LocalTime localTime() {
 
 void sleepMilliseconds(unsigned milliseconds) { ::Sleep(milliseconds); }
 
+// GetTickCount, not its 64-bit successor, which older systems lack.
+std::uint32_t tickMilliseconds() { return ::GetTickCount(); }
+
+namespace {
+// "Global\": one lock for every session, so that a start-up task running as
+// the system account and an administrator's run at a console exclude each
+// other.
+constexpr wchar_t kRunLockName[] = L"Global\\addrsmith.run";
+win32::KernelHandle runLock;
+bool runLockHeld = false;
+}  // namespace
+
+RunLockResult acquireRunLock(unsigned milliseconds) {
+    RunLockResult result;
+    releaseRunLock();
+    HANDLE mutex = ::CreateMutexW(nullptr, FALSE, kRunLockName);
+    if (mutex == nullptr && ::GetLastError() == ERROR_ACCESS_DENIED) {
+        // Made by a run under another account, whose default security lets
+        // others wait on it but not open it for everything.
+        mutex = ::OpenMutexW(SYNCHRONIZE, FALSE, kRunLockName);
+    }
+    if (mutex == nullptr) {
+        result.errorCode = ::GetLastError();
+        return result;
+    }
+    runLock = win32::KernelHandle(mutex);
+    switch (::WaitForSingleObject(mutex, milliseconds)) {
+    case WAIT_OBJECT_0:
+    case WAIT_ABANDONED:  // the run that held it died; the system let it go
+        runLockHeld = true;
+        result.outcome = RunLock::Held;
+        return result;
+    case WAIT_TIMEOUT:
+        result.outcome = RunLock::TimedOut;
+        break;
+    default:
+        result.errorCode = ::GetLastError();
+        break;
+    }
+    runLock.reset();
+    return result;
+}
+
+void releaseRunLock() {
+    if (runLockHeld) ::ReleaseMutex(runLock.get());
+    runLockHeld = false;
+    runLock.reset();
+}
+
 namespace {
 // False while a failed reopening has left standard output closed: writing
 // to a closed stream is not something to leave to the C runtime.
