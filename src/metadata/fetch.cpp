@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "core/ipv4_text.h"
 #include "platform/http.h"
 
 int fetchUrlText(unsigned readLimit, const wchar_t* url, wchar_t* buffer) {
@@ -10,7 +11,7 @@ int fetchUrlText(unsigned readLimit, const wchar_t* url, wchar_t* buffer) {
     const std::size_t capacity = readLimit / 2;  // wide characters, terminator included
     if (capacity == 0) return 0;
 
-    const platform::HttpRead read = platform::httpGetOnce(url, readLimit);
+    const platform::HttpRead read = platform::httpGetOnce(url, readLimit, routeFor(url));
     if (!read.opened) return 0;  // buffer untouched, as the caller cleared it
     buffer[0] = L'\0';
     if (!read.readOk) return 0;
@@ -34,4 +35,18 @@ int fetchUrlText(unsigned readLimit, const wchar_t* url, wchar_t* buffer) {
     for (std::size_t i = 0; i < text.size(); ++i) buffer[i] = text[i];
     buffer[text.size()] = L'\0';
     return 1;
+}
+
+platform::HttpRoute routeFor(const std::wstring& url) {
+    // scheme://[userinfo@]host[:port][/path...]
+    std::size_t start = url.find(L"://");
+    start = start == std::wstring::npos ? 0 : start + 3;
+    const std::size_t end = url.find_first_of(L"/?#", start);
+    std::wstring authority = url.substr(start, end == std::wstring::npos ? end : end - start);
+    const std::size_t at = authority.rfind(L'@');
+    if (at != std::wstring::npos) authority.erase(0, at + 1);
+    const std::wstring host = authority.substr(0, authority.find(L':'));
+
+    const bool linkLocal = checkIpAddr(host.c_str()) != 0 && host.compare(0, 8, L"169.254.") == 0;
+    return linkLocal ? platform::HttpRoute::Direct : platform::HttpRoute::SystemProxy;
 }

@@ -3,7 +3,15 @@
 #include <cstddef>
 #include <string>
 
+#include "platform/http.h"
+
 // One GET of a metadata URL. `buffer` holds readLimit / 2 wide characters,
 // terminator included, and has been cleared by the caller. Non-zero when the
 // body was read and fits the buffer; 0 otherwise (the buffer then stays empty).
 int fetchUrlText(unsigned readLimit, const wchar_t* url, wchar_t* buffer);
+
+// How the fetch reaches `url`: straight when its host is a link-local IPv4
+// address (169.254.0.0/16), which no proxy could ever reach on this
+// machine's behalf; through the system's proxy settings otherwise, since a
+// named or routed host may be reachable only that way.
+platform::HttpRoute routeFor(const std::wstring& url);

@@ -16,9 +16,13 @@ struct HttpRead {
     std::optional<std::uint64_t> contentLength;
 };
 
+// How the session reaches the server: straight, or through whatever proxy
+// the system is configured to use.
+enum class HttpRoute { Direct, SystemProxy };
+
 // Opens the URL without any cache and performs a single read of at most
 // `limit` bytes of the body. Handles are opened and closed within the call.
-HttpRead httpGetOnce(const std::wstring& url, std::size_t limit);
+HttpRead httpGetOnce(const std::wstring& url, std::size_t limit, HttpRoute route);
 
 // The system's ANSI code page to wide text (stops at the first zero byte).
 std::wstring ansiToWide(const std::string& bytes);

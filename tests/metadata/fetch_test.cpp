@@ -1,3 +1,4 @@
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -148,4 +149,33 @@ TEST_F(FetchTest, BodyCutShortOfItsAnnouncedLengthFails) {
     sim::setHttpAnswer(kUrl, value);
     GuardedBuffer small(60);
     EXPECT_EQ(fetchUrlText(60, kUrl.c_str(), small.data()), 0);  // 8 of 60 bytes came
+}
+
+TEST_F(FetchTest, LinkLocalServiceIsReachedStraightEverythingElseThroughTheSystemProxy) {
+    using platform::HttpRoute;
+    const struct {
+        const wchar_t* url;
+        HttpRoute route;
+    } cases[] = {
+        {L"http://169.254.0.254/meta-data/mac", HttpRoute::Direct},
+        {L"http://169.254.169.254:80/latest", HttpRoute::Direct},
+        {L"HTTP://user@169.254.1.2", HttpRoute::Direct},
+        // Other literals, and names, may need the proxy to be reached at all.
+        {L"http://10.0.0.254/meta-data/mac", HttpRoute::SystemProxy},
+        {L"http://169.255.0.254/", HttpRoute::SystemProxy},
+        {L"http://metadata.internal/meta-data/mac", HttpRoute::SystemProxy},
+        // Only a whole literal counts, not a name that starts like one.
+        {L"http://169.254.0.254.example.com/", HttpRoute::SystemProxy},
+        {L"http://169.254.0/", HttpRoute::SystemProxy},
+        {L"http://[fe80::1]/", HttpRoute::SystemProxy},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(routeFor(c.url), c.route) << std::string(c.url, c.url + std::wcslen(c.url));
+    }
+
+    // The fetch hands its route to the session it opens.
+    GuardedBuffer buffer(60);
+    fetchUrlText(60, kUrl.c_str(), buffer.data());
+    fetchUrlText(60, L"http://metadata.internal/meta-data/mac", buffer.data());
+    EXPECT_EQ(sim::httpRoutes(), (std::vector<HttpRoute>{HttpRoute::Direct, HttpRoute::SystemProxy}));
 }

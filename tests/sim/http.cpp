@@ -11,6 +11,7 @@ namespace {
 struct HttpState {
     std::map<std::wstring, sim::HttpAnswer> answers;
     std::vector<std::wstring> requests;
+    std::vector<platform::HttpRoute> routes;
 };
 
 HttpState& state() {
@@ -36,14 +37,16 @@ void setHttpBody(const std::wstring& url, const std::string& body) {
 }
 
 const std::vector<std::wstring>& httpRequests() { return state().requests; }
+const std::vector<platform::HttpRoute>& httpRoutes() { return state().routes; }
 
 }  // namespace sim
 
 namespace platform {
 
-HttpRead httpGetOnce(const std::wstring& url, std::size_t limit) {
+HttpRead httpGetOnce(const std::wstring& url, std::size_t limit, HttpRoute route) {
     HttpState& s = state();
     s.requests.push_back(url);
+    s.routes.push_back(route);
 
     HttpRead read;
     const auto found = s.answers.find(url);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/adapters.h"
+#include "platform/http.h"
 #include "platform/system.h"
 
 namespace sim {
@@ -49,6 +50,8 @@ void setHttpAnswer(const std::wstring& url, HttpAnswer answer);
 void setHttpBody(const std::wstring& url, const std::string& body);
 // URLs that were requested, in order; an unscripted URL is unreachable.
 const std::vector<std::wstring>& httpRequests();
+// How each request was to reach its server, in the same order.
+const std::vector<platform::HttpRoute>& httpRoutes();
 
 // ---- commands ------------------------------------------------------------
 struct CommandBehaviour {

@@ -5,7 +5,7 @@ A scenario is a function taking the harness `Env` and returning a list of
 two parts). They live by theme in the modules here; SCENARIOS names them
 and gives the order `list` and `test` go by.
 """
-from . import commands, files, metadata, success
+from . import commands, files, metadata, proxy, success
 
 SCENARIOS = [
     ("two_adapters_change", success.two_adapters_change),
@@ -27,4 +27,5 @@ SCENARIOS = [
     ("ini_read_only", files.ini_read_only),
     ("log_unopenable", files.log_unopenable),
     ("adapter_removed", commands.adapter_removed),
+    ("proxy_configured", proxy.proxy_configured),
 ]

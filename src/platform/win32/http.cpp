@@ -39,13 +39,15 @@ std::optional<std::uint64_t> parseLength(const wchar_t* text) {
 
 namespace platform {
 
-HttpRead httpGetOnce(const std::wstring& url, std::size_t limit) {
+HttpRead httpGetOnce(const std::wstring& url, std::size_t limit, HttpRoute route) {
     HttpRead result;
     const DWORD toRead = limit > MAXDWORD ? MAXDWORD : static_cast<DWORD>(limit);
 
     // Declared in this order so the request is closed before the session.
-    InternetHandle internet(::InternetOpenW(L"Microsoft Internet Explorer",
-                                            INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    const DWORD access =
+        route == HttpRoute::Direct ? INTERNET_OPEN_TYPE_DIRECT : INTERNET_OPEN_TYPE_PRECONFIG;
+    InternetHandle internet(
+        ::InternetOpenW(L"Microsoft Internet Explorer", access, nullptr, nullptr, 0));
     if (!internet) return result;
     InternetHandle request(
         ::InternetOpenUrlW(internet.get(), url.c_str(), nullptr, 0, kOpenUrlFlags, 0));
