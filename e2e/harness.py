@@ -17,7 +17,7 @@ import time
 sys.dont_write_bytecode = True  # keep the source tree clean of __pycache__
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from e2elib import cleanup, program  # noqa: E402
+from e2elib import cleanup, program, server  # noqa: E402
 from e2elib.env import Env, add_arguments, describe_run  # noqa: E402
 from e2elib.lab import Desired, Lab, MAIN, STANDARD_INI, metadata_tree  # noqa: E402
 from e2elib.machine import Adapter  # noqa: E402
@@ -44,7 +44,7 @@ def cmd_demo(args):
         lab.files(STANDARD_INI)
         heading("adapters before (ip -4 addr, routes)")
         print(lab.machine.show())
-        heading("metadata service says")
+        heading("metadata service (%s, %s) says" % (lab.server.kind, server.ADDRESS))
         for _, d in secondaries:
             print("%s  ip=%s  mask=%s  gateway=%s" % (d.mac, ",".join(d.ip_list()), d.mask, d.gateway))
         out = lab.run()

@@ -135,12 +135,13 @@ class Lab:
         for adapter in adapters:
             self.machine.add_adapter(adapter)
 
-    def serve(self, tree):
-        """Start the service with `tree`; again with another tree between runs."""
+    def serve(self, tree, scripted=False):
+        """Start the service with `tree`; again with another tree between runs.
+        nginx serves it, or with `scripted` the server that can misbehave."""
         if self.server:
             self.server.stop()
             self._requests_seen = 0  # the new server keeps a request log of its own
-        self.server = server.MetadataServer(self.machine, tree, self.workdir).start()
+        self.server = server.start(self.machine, tree, self.workdir, scripted=scripted)
 
     def files(self, ini_text):
         self.prefix.reset_files(ini_text)

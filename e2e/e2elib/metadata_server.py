@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""The instance-metadata service of one scenario, run inside its namespace.
+"""The instance-metadata service of a scenario whose service must misbehave,
+run inside its namespace (the others are served by nginx, see server.py).
 
     metadata_server.py TREE.json REQUESTS.jsonl [ADDRESS [PORT]]
 
@@ -9,7 +10,8 @@ an object {"status": 404, "body": "...", "hang": true, "delay": 1.5,
 server stops). "length" announces that many bytes in Content-Length, sends
 only the body and then closes the connection: a body cut off in the middle.
 Paths not in the tree get a 404 with a short body, as a real service does.
-Every request is appended to REQUESTS.jsonl as it arrives. "ready" is
+Every response goes out in one write with TCP_NODELAY set, as a production
+server's does. Every request is appended to REQUESTS.jsonl as it arrives. "ready" is
 printed on standard output once the socket listens.
 """
 import json
@@ -34,6 +36,9 @@ def main():
     class Handler(BaseHTTPRequestHandler):
         protocol_version = "HTTP/1.0"
         server_version = "e2e-metadata/1.0"
+        # Like a production server: a response is not held back for the
+        # client's delayed acknowledgement (about 40 ms each under Nagle).
+        disable_nagle_algorithm = True
 
         def log_message(self, *_args):
             pass  # requests go to the JSON log instead
@@ -55,16 +60,16 @@ def main():
             if answer.get("delay"):
                 time.sleep(float(answer["delay"]))
             body = answer.get("body", "").encode("utf-8")
-            self.send_response(answer.get("status", 200))
-            self.send_header("Content-Type", "text/plain")
-            self.send_header("Content-Length", str(answer.get("length", len(body))))
-            self.end_headers()
-            self.wfile.write(body)
-            if "length" in answer:
-                # The rest never comes: flush what was sent, then end the
-                # connection (HTTP/1.0, so the server closes it on return).
-                self.wfile.flush()
-                self.close_connection = True
+            status = answer.get("status", 200)
+            head = ("HTTP/1.0 %d %s\r\nServer: %s\r\nDate: %s\r\nContent-Type: text/plain\r\n"
+                    "Content-Length: %d\r\n\r\n" % (
+                        status, self.responses.get(status, ("",))[0], self.version_string(),
+                        self.date_time_string(), answer.get("length", len(body))))
+            # Headers and body in one write, as nginx sends them. With
+            # "length" the rest never comes: HTTP/1.0, so returning closes
+            # the connection after the cut body.
+            self.wfile.write(head.encode("latin-1") + body)
+            self.close_connection = True
 
     server = ThreadingHTTPServer((address, port), Handler)
     server.daemon_threads = True

@@ -17,10 +17,11 @@ def new_lab(env, name):
     return Lab(name, env.prefix, env.exe, env.workdir)
 
 
-def setup_one(lab, tree=None, ini=STANDARD_INI):
-    """The main adapter and eth1, the service asking for WANT1 unless told otherwise."""
+def setup_one(lab, tree=None, ini=STANDARD_INI, scripted=False):
+    """The main adapter and eth1, the service asking for WANT1 unless told
+    otherwise; nginx serves it, or with `scripted` the server that misbehaves."""
     lab.add(MAIN, ETH1)
-    lab.serve(tree or metadata_tree([WANT1]))
+    lab.serve(tree or metadata_tree([WANT1]), scripted=scripted)
     lab.files(ini)
 
 

@@ -103,7 +103,7 @@ def metadata_never_answers(env):
             seen["dropped"] = time.time()
 
     with new_lab(env, "noanswer") as lab:
-        setup_one(lab, metadata_tree([want]))
+        setup_one(lab, metadata_tree([want]), scripted=True)
         out = lab.run(timeout=120, on_tick=drop_after_hold)
         env.show(ck, out)
         ck.true("dropped" in seen, "the tool was still waiting %d s after asking" % hold)
@@ -141,7 +141,7 @@ def metadata_cut_body(env):
 
         tree = metadata_tree([want])
         tree[want.paths()["ips"]] = {"body": ips_cut, "length": len(ips_full)}
-        lab.serve(tree)
+        lab.serve(tree, scripted=True)
         out = lab.run()
         env.show(ips_part, out)
         ck = ips_part
@@ -166,7 +166,7 @@ def metadata_cut_body(env):
 
         # The adapter listing cut inside the only secondary entry.
         lab.files(STANDARD_INI)
-        lab.serve(metadata_tree([want], listing={"body": macs_cut, "length": len(macs_full)}))
+        lab.serve(metadata_tree([want], listing={"body": macs_cut, "length": len(macs_full)}), scripted=True)
         eth1_before = lab.machine.state()["eth1"]  # as the first part left it
         out = lab.run()
         env.show(macs_part, out)
