@@ -121,15 +121,21 @@ class Checker:
     def ini_written(self, out, before, sections):
         """Backup is the old file; old sections kept; one section per adapter."""
         self.eq(out.backup, before, "backup is the file as it was")
+        self.ini_holds(out.ini, before, sections)
+
+    def ini_holds(self, data, before, sections, what=""):
+        """`data` is the file `before` with `sections` written into it: every
+        other section kept as it was, one section per adapter, no other."""
+        label = what + ": " if what else ""
         old = parse_ini(before.decode("latin-1"))
-        new = parse_ini((out.ini or b"").decode("latin-1"))
+        new = parse_ini((data or b"").decode("latin-1"))
         new_map = dict(new)
         for name, keys in old:
             if name not in dict(sections):
-                self.eq(new_map.get(name), keys, "section [%s] kept" % name)
+                self.eq(new_map.get(name), keys, "%ssection [%s] kept" % (label, name))
         for name, keys in sections:
-            self.eq(new_map.get(name), keys, "section [%s]" % name)
-        self.eq(len(new), len(dict(old + list(sections))), "number of sections")
+            self.eq(new_map.get(name), keys, "%ssection [%s]" % (label, name))
+        self.eq(len(new), len(dict(old + list(sections))), label + "number of sections")
 
     def after_fault(self, out, before, main):
         """What every fault leaves: the file unchanged, or its backup holding

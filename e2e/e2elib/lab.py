@@ -6,7 +6,6 @@ namespaces, the server and the spool thread, whatever happened inside.
 import json
 import os
 import re
-import time
 
 from . import machine, server, spool, wine
 from .program import MAC_PATH, MACS, adapter_paths
@@ -88,6 +87,7 @@ class RunOutcome:
         self.ini = None
         self.backup = None
         self.state = {}
+        self.started = None  # time.time() when the run started
         self.seconds = 0.0
 
 
@@ -151,33 +151,55 @@ class Lab:
     def run(self, timeout=90, on_tick=None):
         out = RunOutcome()
         argv = self.machine.exec_argv(["wine", self.exe])
-        start = time.time()
         out.pty = wine.run_on_pty(argv, self.prefix.env(), timeout,
                                   on_tick=(lambda r: on_tick(self, r)) if on_tick else None)
-        out.seconds = time.time() - start
+        self._collect([out])
+        return out
+
+    def run_together(self, count=2, timeout=90):
+        """`count` runs started at the same moment, each on a terminal of its
+        own: one outcome per run, each with its own console and times, all
+        with the same log, commands, requests, files and adapters."""
+        argv = self.machine.exec_argv(["wine", self.exe])
+        outs = [RunOutcome() for _ in range(count)]
+        for out, pty_run in zip(outs, wine.run_together([argv] * count, self.prefix.env(), timeout)):
+            out.pty = pty_run
+        self._collect(outs)
+        return outs
+
+    def _collect(self, outs):
+        """What the run(s) left: read once, handed to every outcome."""
+        for out in outs:
+            out.started = out.pty.started
+            out.seconds = out.pty.seconds
+            out.console = out.pty.text
         self.spool.wait_idle()
-        out.console = out.pty.text
-        out.log_text = text_of(read_bytes(self.prefix.log)) or ""
-        blocks = split_blocks(out.log_text)
-        out.block = blocks[-1] if blocks else []
-        out.blocks = blocks
+        log_text = text_of(read_bytes(self.prefix.log)) or ""
+        blocks = split_blocks(log_text)
         commands = self.spool.snapshot()
-        out.commands = commands[self._commands_seen:]
+        new_commands = commands[self._commands_seen:]
         self._commands_seen = len(commands)
         requests = self.server.requests() if self.server else []
-        out.requests = requests[self._requests_seen:]
+        new_requests = requests[self._requests_seen:]
         self._requests_seen = len(requests)
-        out.ini = read_bytes(self.prefix.ini)
-        out.backup = read_bytes(self.prefix.backup)
-        out.state = self.machine.state()
-        out.routes_metadata = self.machine.routes_to("169.254.0.0/17")
+        ini, backup = read_bytes(self.prefix.ini), read_bytes(self.prefix.backup)
+        state = self.machine.state()
+        routes = self.machine.routes_to("169.254.0.0/17")
+        for out in outs:
+            out.log_text = log_text
+            out.blocks = blocks
+            out.block = blocks[-1] if blocks else []
+            out.commands = new_commands
+            out.requests = new_requests
+            out.ini, out.backup = ini, backup
+            out.state = state
+            out.routes_metadata = routes
         # Every command of every run, for looking at afterwards (--keep).
         with open(os.path.join(self.workdir, "commands.jsonl"), "a", encoding="utf-8") as f:
-            for c in out.commands:
+            for c in new_commands:
                 f.write(json.dumps({"arrived": c.arrived, "answered": c.answered, "line": c.line,
                                     "action": c.action, "exit": c.exit_code, "applied": c.applied,
                                     "error": c.error}) + "\n")
-        return out
 
     def log_now(self):
         return text_of(read_bytes(self.prefix.log)) or ""

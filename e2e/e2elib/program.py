@@ -5,6 +5,7 @@ one place that knows the program: the metadata resources it fetches, the
 command lines it runs, the lines it logs and prints, and its files. A change
 in the program's texts is made here once.
 """
+import datetime
 import re
 
 # -- metadata service ---------------------------------------------------
@@ -70,6 +71,13 @@ FAIL_LINE = CONSOLE_LINE_START + " fail, detail log in " + LOG_PATH
 
 # -- run log ------------------------------------------------------------
 STAMP = re.compile(r"^(start|end) time \d{4}-\d{1,2}-\d{1,2},[ 1-2]\d:[ 1-5]\d:[ 1-5]\d$")
+
+
+def stamp_time(line):
+    """The local time a start or end stamp gives (whole seconds), or None."""
+    if not STAMP.match(line):
+        return None
+    return datetime.datetime(*map(int, re.findall(r"\d+", line)))
 
 
 def builder_lines(d):

@@ -8,6 +8,7 @@ import shutil
 import struct
 import subprocess
 import termios
+import threading
 import time
 import pty
 
@@ -138,6 +139,8 @@ class Prefix:
 class PtyRun:
     def __init__(self):
         self.output = b""
+        self.started = None  # time.time() at the start and at the end
+        self.ended = None
         self.status = None
         self.rusage = None
         self.seconds = None
@@ -173,7 +176,7 @@ def run_on_pty(argv, env, timeout, answer_when=(b"Press any key", program.CONSOL
     answered. `on_tick(run)` is called a few times a second.
     """
     run = PtyRun()
-    start = time.time()
+    start = run.started = time.time()
     pid, fd = pty.fork()
     if pid == 0:  # child
         try:
@@ -233,8 +236,34 @@ def run_on_pty(argv, env, timeout, answer_when=(b"Press any key", program.CONSOL
     finally:
         os.close(fd)
         cleanup.unregister(key)
-    run.seconds = time.time() - start
+    run.ended = time.time()
+    run.seconds = run.ended - start
     return run
+
+
+def run_together(argvs, env, timeout):
+    """Start every argv at the same moment, each on a pseudo-terminal of its
+    own with "pause" answered as run_on_pty does; their runs, in argv order."""
+    barrier = threading.Barrier(len(argvs))
+    runs = [None] * len(argvs)
+    errors = []
+
+    def one(index):
+        try:
+            barrier.wait(timeout=30)
+            runs[index] = run_on_pty(argvs[index], env, timeout)
+        except Exception as error:  # reported by the caller's thread
+            errors.append(error)
+
+    threads = [threading.Thread(target=one, args=(i,), name="run%d" % i, daemon=True)
+               for i in range(len(argvs))]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    if errors:
+        raise errors[0]
+    return runs
 
 
 def _vm_hwm(pid):

@@ -15,6 +15,7 @@ SCENARIOS = [
     ("only_main_listed", metadata.only_main_listed),
     ("malformed_address", metadata.malformed_address),
     ("adapter_appears", success.adapter_appears),
+    ("two_runs_at_once", success.two_runs_at_once),
     ("netsh_not_applied", commands.netsh_not_applied),
     ("netsh_hangs", commands.netsh_hangs),
     ("netsh_slow", commands.netsh_slow),
