@@ -9,3 +9,7 @@ set_tests_properties(win32.adapters_netns PROPERTIES
     SKIP_RETURN_CODE 77
     TIMEOUT 600
     RUN_SERIAL TRUE)
+
+# The conversion of one entry, fed crafted entries; no namespace needed.
+add_test(NAME win32.adapter_entry COMMAND addrsmith_win32_tests --gtest_filter=WinAdapterEntry.*)
+set_tests_properties(win32.adapter_entry PROPERTIES ENVIRONMENT "${ADDRSMITH_WINE_ENV}")

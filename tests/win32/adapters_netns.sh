@@ -71,7 +71,7 @@ if printf '%s\n' "$OUT" | grep -q '\[  SKIPPED \]'; then
     echo "adapters_netns: the tests skipped inside the namespace"
     exit 1
 fi
-if ! printf '%s\n' "$OUT" | grep -q '\[  PASSED  \] 2 tests'; then
+if ! printf '%s\n' "$OUT" | grep -q '\[  PASSED  \] 3 tests'; then
     [ "$RC" -ne 0 ] || RC=1
 fi
 exit "$RC"

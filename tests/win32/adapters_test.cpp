@@ -1,8 +1,12 @@
 // The real adapter table, read inside a network namespace whose adapters
 // adapters_netns.sh made; the script says what to expect through the
 // environment. Without it (a plain run of the test program) these skip.
+// WinAdapterEntry: the conversion of one entry, fed crafted entries.
+#include "platform/win32/adapter_entry.h"
+
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -87,7 +91,137 @@ AdapterConfig desiredFor(const Expected& e, const std::wstring& mask, const std:
     return record;
 }
 
+// Bytes flush against a page the process may not touch: reading one byte
+// past them faults.
+class BeforeNoAccessPage {
+public:
+    BeforeNoAccessPage(const void* bytes, std::size_t size) {
+        SYSTEM_INFO info;
+        ::GetSystemInfo(&info);
+        const std::size_t page = info.dwPageSize;
+        base_ = static_cast<unsigned char*>(
+            ::VirtualAlloc(nullptr, 2 * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+        DWORD previous = 0;
+        if (base_ == nullptr || !::VirtualProtect(base_ + page, page, PAGE_NOACCESS, &previous)) {
+            std::abort();
+        }
+        data_ = base_ + page - size;
+        std::memcpy(data_, bytes, size);
+    }
+    BeforeNoAccessPage(const BeforeNoAccessPage&) = delete;
+    BeforeNoAccessPage& operator=(const BeforeNoAccessPage&) = delete;
+    ~BeforeNoAccessPage() { ::VirtualFree(base_, 0, MEM_RELEASE); }
+    template <typename T>
+    const T* as() const { return reinterpret_cast<const T*>(data_); }
+
+private:
+    unsigned char* base_ = nullptr;
+    unsigned char* data_ = nullptr;
+};
+
+sockaddr_in ipv4Socket(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
+    sockaddr_in in{};
+    in.sin_family = AF_INET;
+    const std::uint8_t bytes[4] = {a, b, c, d};
+    std::memcpy(&in.sin_addr, bytes, 4);
+    return in;
+}
+
+std::wstring firstGateway(const platform::AdapterEntry& entry) {
+    if (entry.gateways.empty() || !entry.gateways[0]) return L"";
+    return ipv4ToText(*entry.gateways[0]);
+}
+
 }  // namespace
+
+// Entries as systems before version 6 give them: the XP layout, shorter than
+// the one the program is built with. Behind the old length lie poison (a
+// gateway list and a prefix length that must not be taken), or nothing the
+// process may read at all.
+TEST(WinAdapterEntry, OldLengthReadsNothingBehindAndTakesTheOlderTable) {
+    sockaddr_in address = ipv4Socket(10, 1, 2, 5);
+    sockaddr_in poisonGateway = ipv4Socket(203, 0, 113, 66);
+
+    IP_ADAPTER_GATEWAY_ADDRESS_LH gateway{};
+    gateway.Length = sizeof gateway;
+    gateway.Address = SOCKET_ADDRESS{reinterpret_cast<sockaddr*>(&poisonGateway), sizeof poisonGateway};
+
+    IP_ADAPTER_UNICAST_ADDRESS_LH unicast{};
+    unicast.Address = SOCKET_ADDRESS{reinterpret_cast<sockaddr*>(&address), sizeof address};
+    unicast.OnLinkPrefixLength = 7;  // poison once the entry is of the old length
+
+    char name[] = "{OLD-ADAPTER}";
+    wchar_t friendly[] = L"old one";
+    IP_ADAPTER_ADDRESSES_LH adapter{};
+    adapter.IfIndex = 7;
+    adapter.AdapterName = name;
+    adapter.FriendlyName = friendly;
+    const unsigned char mac[6] = {0x52, 0x54, 0x00, 0x0a, 0x0b, 0x0c};
+    std::memcpy(adapter.PhysicalAddress, mac, 6);
+    adapter.PhysicalAddressLength = 6;
+    adapter.FirstGatewayAddress = &gateway;
+
+    win32::OlderAdapter older;
+    older.adapterName = name;
+    older.index = 7;
+    older.gateways = {platform::Ipv4{10, 1, 2, 1}};
+    older.prefixes = {{platform::Ipv4{10, 1, 2, 5}, 24}};
+    std::vector<std::pair<std::string, unsigned long>> asked;
+    const win32::OlderLookup lookup = [&](const std::string& n, unsigned long index) {
+        asked.emplace_back(n, index);
+        return &older;
+    };
+
+    // The whole layout: everything from the entry, nothing asked elsewhere.
+    adapter.Length = sizeof adapter;
+    unicast.Length = sizeof unicast;
+    adapter.FirstUnicastAddress = &unicast;
+    platform::AdapterEntry entry = win32::toEntry(&adapter, lookup);
+    EXPECT_EQ(firstGateway(entry), L"203.0.113.66");
+    ASSERT_EQ(entry.unicast.size(), 1u);
+    EXPECT_EQ(entry.unicast[0].onLinkPrefixLength, 7u);
+    EXPECT_TRUE(asked.empty());
+
+    // The old lengths, poison behind them.
+    adapter.Length = sizeof(IP_ADAPTER_ADDRESSES_XP);
+    unicast.Length = sizeof(IP_ADAPTER_UNICAST_ADDRESS_XP);
+    entry = win32::toEntry(&adapter, lookup);
+    EXPECT_EQ(firstGateway(entry), L"10.1.2.1");
+    ASSERT_EQ(entry.gateways.size(), 1u);
+    ASSERT_EQ(entry.unicast.size(), 1u);
+    ASSERT_TRUE(entry.unicast[0].address.has_value());
+    EXPECT_EQ(ipv4ToText(*entry.unicast[0].address), L"10.1.2.5");
+    EXPECT_EQ(entry.unicast[0].onLinkPrefixLength, 24u);
+    EXPECT_EQ(entry.adapterName, "{OLD-ADAPTER}");
+    EXPECT_EQ(entry.friendlyName, L"old one");
+    EXPECT_EQ(entry.physicalAddressLength, 6u);
+    EXPECT_EQ(entry.physicalAddress[5], 0x0c);
+    // Looked up once for the entry, by its name and index.
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0], std::make_pair(std::string("{OLD-ADAPTER}"), 7ul));
+
+    // The old lengths with nothing readable behind them: a read past either
+    // entry faults.
+    const BeforeNoAccessPage guardedUnicast(&unicast, sizeof(IP_ADAPTER_UNICAST_ADDRESS_XP));
+    adapter.FirstUnicastAddress = const_cast<IP_ADAPTER_UNICAST_ADDRESS_LH*>(
+        guardedUnicast.as<IP_ADAPTER_UNICAST_ADDRESS_LH>());
+    const BeforeNoAccessPage guardedAdapter(&adapter, sizeof(IP_ADAPTER_ADDRESSES_XP));
+    entry = win32::toEntry(guardedAdapter.as<IP_ADAPTER_ADDRESSES_LH>(), lookup);
+    EXPECT_EQ(win32::nextEntry(guardedAdapter.as<IP_ADAPTER_ADDRESSES_LH>()), nullptr);
+    EXPECT_EQ(firstGateway(entry), L"10.1.2.1");
+    ASSERT_EQ(entry.unicast.size(), 1u);
+    EXPECT_EQ(entry.unicast[0].onLinkPrefixLength, 24u);
+
+    // An adapter the older table does not know: no gateway, and no prefix
+    // the snapshot would turn into a mask.
+    const win32::OlderLookup none = [](const std::string&, unsigned long) {
+        return static_cast<const win32::OlderAdapter*>(nullptr);
+    };
+    entry = win32::toEntry(guardedAdapter.as<IP_ADAPTER_ADDRESSES_LH>(), none);
+    EXPECT_TRUE(entry.gateways.empty());
+    ASSERT_EQ(entry.unicast.size(), 1u);
+    EXPECT_EQ(prefixLengthToMask(entry.unicast[0].onLinkPrefixLength), L"");
+}
 
 TEST(WinAdapters, TableHoldsTheNamespacesAdaptersAsTheKernelHasThem) {
     Expected e;
@@ -150,4 +284,43 @@ TEST(WinAdapters, MatchingAndCheckJudgeTheRealAdapter) {
     missing.append(desiredFor(e, mask, e.gateway));
     missing[0].mac[5] ^= 0xff;  // no adapter has this address
     EXPECT_EQ(verifyCurrentConfig(missing), 0);
+}
+
+// What the older table gives, for entries of the old length, agrees with
+// what the gateway lists and prefix lengths give here, adapter by adapter.
+TEST(WinAdapters, OlderTableAgreesWithTheFullEntries) {
+    Expected e;
+    if (!expectedFromEnvironment(e)) GTEST_SKIP() << "run through adapters_netns.sh";
+
+    const auto table = platform::queryAdapters();
+    const auto older = win32::queryOlderTable();
+    ASSERT_TRUE(table.has_value());
+    ASSERT_TRUE(older.has_value());
+
+    int compared = 0;
+    for (const platform::AdapterEntry& adapter : *table) {
+        const win32::OlderAdapter* o = win32::findOlder(*older, adapter.adapterName, 0);
+        // The older table leaves the loopback adapter out, as Windows does.
+        if (o == nullptr && adapter.physicalAddressLength == 0) continue;
+        ASSERT_NE(o, nullptr) << "not in the older table: " << adapter.adapterName;
+        ++compared;
+
+        std::vector<std::wstring> fromList, fromOlder;
+        for (const auto& gateway : adapter.gateways) fromList.push_back(gateway ? ipv4ToText(*gateway) : L"-");
+        for (const auto& gateway : o->gateways) fromOlder.push_back(ipv4ToText(gateway));
+        EXPECT_EQ(fromOlder, fromList) << adapter.adapterName;
+
+        for (const platform::UnicastAddress& unicast : adapter.unicast) {
+            ASSERT_TRUE(unicast.address.has_value());
+            bool found = false;
+            for (const auto& [address, prefix] : o->prefixes) {
+                if (address != *unicast.address) continue;
+                found = true;
+                EXPECT_EQ(prefix, unicast.onLinkPrefixLength) << ipv4ToText(address);
+            }
+            EXPECT_TRUE(found) << ipv4ToText(*unicast.address);
+        }
+    }
+    // The pair: the adapter with the gateway and its peer without one.
+    EXPECT_GE(compared, 2);
 }

@@ -1,76 +1,255 @@
 // The IPv4 adapter table from the IP helper, turned into plain entries.
-#include "platform/win32/win.h"
+//
+// Systems before version 6 give shorter entries (the XP layout): no gateway
+// list, and no prefix length in the address entries. Every entry says how
+// long it is, so only what its Length covers is read; what such an entry
+// lacks comes from the older table (GetAdaptersInfo) for the same adapter.
+#include "platform/win32/adapter_entry.h"
 
-#include <iphlpapi.h>
-
+#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <type_traits>
 
-#include "platform/adapters.h"
 #include "platform/table_sizing.h"
 
 namespace {
+
+// A copy of the part of an entry that its Length covers, the rest zero.
+// Every entry of these lists starts with its Length.
+template <typename Entry>
+class Covered {
+public:
+    explicit Covered(const void* raw) {
+        static_assert(std::is_trivially_copyable_v<Entry>, "copied bytewise");
+        ULONG length = 0;
+        std::memcpy(&length, raw, sizeof length);
+        length_ = std::min<std::size_t>(length, sizeof(Entry));
+        std::memcpy(&entry_, raw, length_);
+    }
+    const Entry* operator->() const { return &entry_; }
+
+    // True when the entry's Length covers the whole of `field`, a member of
+    // the copy.
+    template <typename Field>
+    bool holds(const Field& field) const {
+        const auto offset = static_cast<std::size_t>(reinterpret_cast<const unsigned char*>(&field) -
+                                                     reinterpret_cast<const unsigned char*>(&entry_));
+        return offset + sizeof(Field) <= length_;
+    }
+
+private:
+    Entry entry_{};
+    std::size_t length_ = 0;
+};
 
 // Only an IPv4 socket address gives an address; anything else (or none at
 // all, which the system allows) is left out.
 std::optional<platform::Ipv4> toIpv4(const SOCKET_ADDRESS& address) {
     if (address.lpSockaddr == nullptr) return std::nullopt;
-    if (address.lpSockaddr->sa_family != AF_INET) return std::nullopt;
     if (address.iSockaddrLength < static_cast<INT>(sizeof(sockaddr_in))) return std::nullopt;
     sockaddr_in in;
     std::memcpy(&in, address.lpSockaddr, sizeof in);
+    if (in.sin_family != AF_INET) return std::nullopt;
     platform::Ipv4 out{};
     std::memcpy(out.data(), &in.sin_addr, out.size());  // network order: first octet first
     return out;
 }
 
-platform::AdapterEntry toEntry(const IP_ADAPTER_ADDRESSES& adapter) {
+// The older table's dotted text: four decimal parts 0-255, read no further
+// than the field. The system writes all zeros for "none".
+std::optional<platform::Ipv4> parseDotted(const IP_ADDRESS_STRING& text) {
+    platform::Ipv4 out{};
+    std::size_t part = 0;
+    unsigned value = 0;
+    int digits = 0;
+    for (std::size_t i = 0;; ++i) {
+        const char c = i < sizeof text.String ? text.String[i] : '\0';
+        if (c >= '0' && c <= '9') {
+            value = value * 10 + static_cast<unsigned>(c - '0');
+            if (++digits > 3 || value > 255) return std::nullopt;
+            continue;
+        }
+        if ((c != '.' && c != '\0') || digits == 0 || part == out.size()) return std::nullopt;
+        out[part++] = static_cast<std::uint8_t>(value);
+        value = 0;
+        digits = 0;
+        if (c == '\0') {
+            if (part != out.size()) return std::nullopt;
+            return out;
+        }
+    }
+}
+
+bool isZero(const platform::Ipv4& address) {
+    return std::all_of(address.begin(), address.end(), [](std::uint8_t b) { return b == 0; });
+}
+
+// Leading one bits followed only by zero bits; nothing for any other mask.
+std::optional<std::uint8_t> prefixOfMask(const platform::Ipv4& mask) {
+    const std::uint32_t bits = (std::uint32_t(mask[0]) << 24) | (std::uint32_t(mask[1]) << 16) |
+                               (std::uint32_t(mask[2]) << 8) | std::uint32_t(mask[3]);
+    std::uint8_t ones = 0;
+    while (ones < 32 && (bits & (std::uint32_t(1) << (31 - ones))) != 0) ++ones;
+    const std::uint32_t expected = ones == 0 ? 0u : ~std::uint32_t(0) << (32 - ones);
+    if (bits != expected) return std::nullopt;
+    return ones;
+}
+
+std::uint8_t olderPrefix(const win32::OlderAdapter* older,
+                         const std::optional<platform::Ipv4>& address) {
+    if (older == nullptr || !address) return win32::kUnknownPrefix;
+    for (const auto& [known, prefix] : older->prefixes) {
+        if (known == *address) return prefix;
+    }
+    return win32::kUnknownPrefix;
+}
+
+// The system's table in a block of its own; nothing when the query fails.
+// new[]: aligned for the entries.
+template <typename Query>
+std::unique_ptr<unsigned char[]> fillTable(Query query) {
+    std::unique_ptr<unsigned char[]> block;
+    const bool filled = platform::sizeAndFillTable([&](std::size_t capacity) {
+        block.reset(capacity > 0 ? new unsigned char[capacity] : nullptr);
+        ULONG length = static_cast<ULONG>(capacity);
+        const ULONG status = query(block.get(), &length);
+        if (status == ERROR_SUCCESS) return platform::TableCall{platform::TableAnswer::Filled, capacity};
+        if (status == ERROR_BUFFER_OVERFLOW) {
+            return platform::TableCall{platform::TableAnswer::TooSmall, length};
+        }
+        return platform::TableCall{platform::TableAnswer::Failed, 0};
+    });
+    if (!filled) block.reset();
+    return block;
+}
+
+}  // namespace
+
+namespace win32 {
+
+platform::AdapterEntry toEntry(const IP_ADAPTER_ADDRESSES_LH* raw, const OlderLookup& older) {
+    const Covered<IP_ADAPTER_ADDRESSES_LH> a(raw);
     platform::AdapterEntry entry;
-    if (adapter.AdapterName != nullptr) entry.adapterName = adapter.AdapterName;
-    if (adapter.FriendlyName != nullptr) entry.friendlyName = adapter.FriendlyName;
-    static_assert(sizeof(adapter.PhysicalAddress) == 8, "physical address field");
-    std::memcpy(entry.physicalAddress.data(), adapter.PhysicalAddress,
-                entry.physicalAddress.size());
-    entry.physicalAddressLength = adapter.PhysicalAddressLength;
-    for (const IP_ADAPTER_UNICAST_ADDRESS* u = adapter.FirstUnicastAddress; u != nullptr;
-         u = u->Next) {
-        entry.unicast.push_back(platform::UnicastAddress{toIpv4(u->Address), u->OnLinkPrefixLength});
+    if (a.holds(a->AdapterName) && a->AdapterName != nullptr) entry.adapterName = a->AdapterName;
+    if (a.holds(a->FriendlyName) && a->FriendlyName != nullptr) entry.friendlyName = a->FriendlyName;
+    static_assert(sizeof(a->PhysicalAddress) == 8, "physical address field");
+    if (a.holds(a->PhysicalAddress)) {
+        std::memcpy(entry.physicalAddress.data(), a->PhysicalAddress, entry.physicalAddress.size());
     }
-    for (const IP_ADAPTER_DNS_SERVER_ADDRESS* d = adapter.FirstDnsServerAddress; d != nullptr;
-         d = d->Next) {
-        entry.dnsServers.push_back(toIpv4(d->Address));
+    if (a.holds(a->PhysicalAddressLength)) entry.physicalAddressLength = a->PhysicalAddressLength;
+
+    // Looked up once, and only when something is missing.
+    const OlderAdapter* fromOlder = nullptr;
+    bool lookedUp = false;
+    const auto olderEntry = [&]() {
+        if (!lookedUp && older) {
+            fromOlder = older(entry.adapterName, a.holds(a->IfIndex) ? a->IfIndex : 0);
+        }
+        lookedUp = true;
+        return fromOlder;
+    };
+
+    const IP_ADAPTER_UNICAST_ADDRESS_LH* unicast =
+        a.holds(a->FirstUnicastAddress) ? a->FirstUnicastAddress : nullptr;
+    while (unicast != nullptr) {
+        const Covered<IP_ADAPTER_UNICAST_ADDRESS_LH> u(unicast);
+        platform::UnicastAddress out;
+        if (u.holds(u->Address)) out.address = toIpv4(u->Address);
+        out.onLinkPrefixLength = u.holds(u->OnLinkPrefixLength) ? u->OnLinkPrefixLength
+                                                                : olderPrefix(olderEntry(), out.address);
+        entry.unicast.push_back(out);
+        unicast = u.holds(u->Next) ? u->Next : nullptr;
     }
-    for (const IP_ADAPTER_GATEWAY_ADDRESS_LH* g = adapter.FirstGatewayAddress; g != nullptr;
-         g = g->Next) {
-        entry.gateways.push_back(toIpv4(g->Address));
+
+    const IP_ADAPTER_DNS_SERVER_ADDRESS_XP* dns =
+        a.holds(a->FirstDnsServerAddress) ? a->FirstDnsServerAddress : nullptr;
+    while (dns != nullptr) {
+        const Covered<IP_ADAPTER_DNS_SERVER_ADDRESS_XP> d(dns);
+        entry.dnsServers.push_back(d.holds(d->Address) ? toIpv4(d->Address) : std::nullopt);
+        dns = d.holds(d->Next) ? d->Next : nullptr;
+    }
+
+    if (a.holds(a->FirstGatewayAddress)) {
+        for (const IP_ADAPTER_GATEWAY_ADDRESS_LH* gateway = a->FirstGatewayAddress; gateway != nullptr;) {
+            const Covered<IP_ADAPTER_GATEWAY_ADDRESS_LH> g(gateway);
+            entry.gateways.push_back(g.holds(g->Address) ? toIpv4(g->Address) : std::nullopt);
+            gateway = g.holds(g->Next) ? g->Next : nullptr;
+        }
+    } else if (const OlderAdapter* o = olderEntry()) {
+        entry.gateways.assign(o->gateways.begin(), o->gateways.end());
     }
     return entry;
 }
 
-}  // namespace
+const IP_ADAPTER_ADDRESSES_LH* nextEntry(const IP_ADAPTER_ADDRESSES_LH* raw) {
+    const Covered<IP_ADAPTER_ADDRESSES_LH> a(raw);
+    return a.holds(a->Next) ? a->Next : nullptr;
+}
+
+std::optional<std::vector<OlderAdapter>> queryOlderTable() {
+    const auto block = fillTable([](unsigned char* into, ULONG* length) {
+        return ::GetAdaptersInfo(reinterpret_cast<IP_ADAPTER_INFO*>(into), length);
+    });
+    if (!block) return std::nullopt;
+
+    std::vector<OlderAdapter> table;
+    for (const IP_ADAPTER_INFO* i = reinterpret_cast<const IP_ADAPTER_INFO*>(block.get()); i != nullptr;
+         i = i->Next) {
+        OlderAdapter adapter;
+        const char* nameEnd = std::find(std::begin(i->AdapterName), std::end(i->AdapterName), '\0');
+        adapter.adapterName.assign(i->AdapterName, nameEnd);
+        adapter.index = i->Index;
+        for (const IP_ADDR_STRING* g = &i->GatewayList; g != nullptr; g = g->Next) {
+            const auto gateway = parseDotted(g->IpAddress);
+            if (gateway && !isZero(*gateway)) adapter.gateways.push_back(*gateway);
+        }
+        for (const IP_ADDR_STRING* s = &i->IpAddressList; s != nullptr; s = s->Next) {
+            const auto address = parseDotted(s->IpAddress);
+            const auto mask = parseDotted(s->IpMask);
+            const auto prefix = mask ? prefixOfMask(*mask) : std::nullopt;
+            if (address && !isZero(*address) && prefix) adapter.prefixes.emplace_back(*address, *prefix);
+        }
+        table.push_back(std::move(adapter));
+    }
+    return table;
+}
+
+const OlderAdapter* findOlder(const std::vector<OlderAdapter>& table, const std::string& adapterName,
+                              unsigned long index) {
+    for (const OlderAdapter& adapter : table) {
+        if (!adapterName.empty() && adapter.adapterName == adapterName) return &adapter;
+    }
+    for (const OlderAdapter& adapter : table) {
+        if (index != 0 && adapter.index == index) return &adapter;
+    }
+    return nullptr;
+}
+
+}  // namespace win32
 
 namespace platform {
 
 std::optional<std::vector<AdapterEntry>> queryAdapters() {
     const ULONG family = AF_INET;
     const ULONG flags = GAA_FLAG_INCLUDE_GATEWAYS;
-
-    std::unique_ptr<unsigned char[]> block;
-    const bool filled = sizeAndFillTable([&](std::size_t capacity) {
-        block.reset(capacity > 0 ? new unsigned char[capacity] : nullptr);  // new[]: aligned for the entries
-        ULONG length = static_cast<ULONG>(capacity);
-        const ULONG status = ::GetAdaptersAddresses(
-            family, flags, nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(block.get()), &length);
-        if (status == ERROR_SUCCESS) return TableCall{TableAnswer::Filled, capacity};
-        if (status == ERROR_BUFFER_OVERFLOW) return TableCall{TableAnswer::TooSmall, length};
-        return TableCall{TableAnswer::Failed, 0};
+    const auto block = fillTable([&](unsigned char* into, ULONG* length) {
+        return ::GetAdaptersAddresses(family, flags, nullptr,
+                                      reinterpret_cast<IP_ADAPTER_ADDRESSES*>(into), length);
     });
-    if (!filled) return std::nullopt;
+    if (!block) return std::nullopt;
+
+    // Asked at most once per query, and only for entries of the old length.
+    std::optional<std::optional<std::vector<win32::OlderAdapter>>> older;
+    const win32::OlderLookup lookup = [&](const std::string& name, unsigned long index) {
+        if (!older) older = win32::queryOlderTable();
+        return *older ? win32::findOlder(**older, name, index) : nullptr;
+    };
 
     std::vector<AdapterEntry> table;
-    for (const IP_ADAPTER_ADDRESSES* a = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(block.get());
-         a != nullptr; a = a->Next) {
-        table.push_back(toEntry(*a));
+    for (const auto* a = reinterpret_cast<const IP_ADAPTER_ADDRESSES_LH*>(block.get()); a != nullptr;
+         a = win32::nextEntry(a)) {
+        table.push_back(win32::toEntry(a, lookup));
     }
     return table;
 }
