@@ -7,9 +7,17 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#ifndef _WIN32_WINNT
-#define _WIN32_WINNT 0x0600
+// The oldest system the program runs on: Windows Server 2003 / XP x64
+// (5.2). Fixed here whatever came before: MinGW's _mingw.h, pulled in by any
+// standard header, sets the newest version when nothing is set yet, and the
+// SDK then declares calls that these systems lack. With this value such a
+// call does not compile, and the structures are those of the old systems
+// unless a newer layout is named (IP_ADAPTER_ADDRESSES_LH).
+#if defined(_WINDOWS_) || defined(_WINSOCK2API_)
+#error "platform/win32/win.h must come before any Windows header"
 #endif
+#undef _WIN32_WINNT
+#define _WIN32_WINNT 0x0502
 #ifndef UNICODE
 #define UNICODE
 #endif
@@ -17,6 +25,10 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
+
+// WINVER and NTDDI_VERSION follow _WIN32_WINNT unless something set them first.
+static_assert(_WIN32_WINNT == 0x0502 && WINVER == 0x0502 && NTDDI_VERSION < 0x06000000,
+              "Windows headers set for a newer system than the oldest supported");
 
 #include <utility>
 
