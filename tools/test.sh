@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test: the layer check, the native unit tests (also under
-# sanitizers), the Windows-layer tests under Wine, the end-to-end scenarios
-# (root, for network namespaces), a short fuzzing run and the static checks.
+# sanitizers), the Windows-layer tests under Wine, the import check of
+# addrsmith.exe, the end-to-end scenarios (root, for network namespaces), a
+# short fuzzing run and the static checks.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 tools/setup.sh || exit 1
@@ -21,6 +22,9 @@ else
 fi
 echo "== Windows-layer tests under Wine"
 (cd build/windows && ctest --output-on-failure) || status=1
+echo "== what addrsmith.exe imports, against the reviewed list (oldest Windows: 5.2)"
+{ tools/check_imports.py build/windows/addrsmith.exe &&
+  tools/check_imports.py --self-test build/windows/addrsmith.exe; } || status=1
 echo "== end-to-end scenarios (root: network namespaces)"
 ADDRSMITH_BUILD_DIR=build/windows e2e/run.sh test || status=1
 echo "== fuzzing, a short run per target"
