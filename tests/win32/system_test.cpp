@@ -1,11 +1,18 @@
-// The real Windows layer of the run log and the version query.
+// The real Windows layer of the run log and the version query, and the
+// version resource of the real program.
+#include "platform/win32/win.h"
+
+#include <winver.h>
+
 #include <gtest/gtest.h>
 
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "core/run_log.h"
 #include "platform/system.h"
@@ -18,6 +25,52 @@ std::string slurp(const char* path) {
     return out.str();
 }
 }  // namespace
+
+// Read back as Windows reads it (file properties, inventories): the
+// numbers and texts CMake gave from the project version.
+TEST(WinSystem, ProgramSaysWhatItIs) {
+    const char* unixPath = std::getenv("ADDRSMITH_EXE");
+    ASSERT_NE(unixPath, nullptr) << "run through ctest";
+    std::wstring path = L"Z:";  // Wine shows the host's root as Z:
+    for (const char* c = unixPath; *c != '\0'; ++c) path.push_back(*c == '/' ? L'\\' : wchar_t(*c));
+
+    DWORD ignored = 0;
+    const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    ASSERT_GT(size, 0u);
+    std::vector<unsigned char> block(size);
+    ASSERT_TRUE(::GetFileVersionInfoW(path.c_str(), 0, size, block.data()));
+
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(::VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    ASSERT_GE(length, sizeof(VS_FIXEDFILEINFO));
+    EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
+    const DWORD high = (DWORD(ADDRSMITH_VERSION_MAJOR) << 16) | ADDRSMITH_VERSION_MINOR;
+    const DWORD low = DWORD(ADDRSMITH_VERSION_PATCH) << 16;
+    EXPECT_EQ(fixed->dwFileVersionMS, high);
+    EXPECT_EQ(fixed->dwFileVersionLS, low);
+    EXPECT_EQ(fixed->dwProductVersionMS, high);
+    EXPECT_EQ(fixed->dwProductVersionLS, low);
+    EXPECT_EQ(fixed->dwFileType, DWORD(VFT_APP));
+
+    const auto text = [&](const wchar_t* name) {
+        const std::wstring key = std::wstring(L"\\StringFileInfo\\040904b0\\") + name;
+        wchar_t* value = nullptr;
+        UINT chars = 0;
+        if (!::VerQueryValueW(block.data(), key.c_str(), reinterpret_cast<void**>(&value), &chars) ||
+            value == nullptr) {
+            return std::wstring(L"(missing)");
+        }
+        return std::wstring(value);
+    };
+    const std::string version = ADDRSMITH_VERSION;
+    EXPECT_EQ(text(L"ProductName"), L"addrsmith");
+    EXPECT_EQ(text(L"ProductVersion"), std::wstring(version.begin(), version.end()));
+    EXPECT_EQ(text(L"FileVersion"), std::wstring(version.begin(), version.end()));
+    EXPECT_EQ(text(L"OriginalFilename"), L"addrsmith.exe");
+    EXPECT_NE(text(L"FileDescription").find(L"IPv4 settings"), std::wstring::npos);
+    EXPECT_EQ(text(L"LegalCopyright").rfind(L"Copyright (C) ", 0), 0u);
+}
 
 TEST(WinSystem, VersionAndClockAreThoseOfARealSystem) {
     const auto major = platform::osMajorVersion();
