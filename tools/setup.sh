@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Installs what building and testing need (Debian, as root) and builds both
-# configurations: native (logic + simulated machine + unit tests) in
-# build/native, Windows (addrsmith.exe + Windows-layer tests) in build/windows.
+# Installs what building and testing need (Debian; root only when something
+# is missing) and builds both configurations: native (logic + simulated
+# machine + unit tests) in build/native, Windows (addrsmith.exe +
+# Windows-layer tests) in build/windows.
 set -euo pipefail
+. "$(dirname "$0")/need-root.sh"
 cd "$(dirname "$0")/.."
 
 packages=(cmake make g++ clang libclang-rt-14-dev clang-tidy cppcheck libgtest-dev googletest
@@ -13,6 +15,7 @@ for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
+  need_root "$@"
   echo "== installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update

@@ -4,6 +4,8 @@
 # addrsmith.exe, the end-to-end scenarios (root, for network namespaces), a
 # short fuzzing run and the static checks.
 set -uo pipefail
+. "$(dirname "$0")/need-root.sh"
+need_root "$@"
 cd "$(dirname "$0")/.."
 tools/setup.sh || exit 1
 
