@@ -3,16 +3,29 @@
 
     figures.py [--exe PATH | --build-dir DIR] [--repeat N]
 
-Every time is a median over N runs on a pseudo-terminal, taken in the same
-namespace as N starts of a trivial MinGW program (return 0), so the tool's
-cost is given as a multiple of what Wine needs to start any program at all:
-"warm" with the Wine server already running, "cold" after `wineserver -k`.
+Everything runs in one namespace against the same nginx, with one Wine
+server kept warm (`wineserver -p`), so Wine's own start-up is left out.
+Each round times, one after the other:
+
+  1. the trivial program (return 0): what starting any program costs;
+  2. a program that starts the two children every run of the tool starts,
+     the `route` double and the command interpreter behind "pause";
+  3. a program that opens the tool's 14 WinINet sessions, one per fetch;
+  4. a program that makes the two adapter-table queries of a run;
+  5. the tool itself, with the settings already in effect and with
+     changes to apply.
+
+The floor is what a run cannot do without: (2) + (3) + (4), less the two
+extra program starts, 2 x (1). Times are medians over N rounds. Then the
+late adapter: one adapter attached 4 s after the start, timed from its
+appearance to the run's closing line.
 """
 import argparse
 import os
 import statistics
 import subprocess
 import sys
+import time
 
 sys.dont_write_bytecode = True  # keep the source tree clean of __pycache__
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -30,15 +43,25 @@ SECONDARIES = [
 ]
 STALE = {"eth1": ("10.1.0.99/24", "10.1.0.254"), "eth2": ("10.2.0.50/24", None),
          "eth3": ("10.3.0.99/24", "10.3.0.254")}
+LATE = "eth2"          # the adapter attached during the late-adapter runs
+LATE_AFTER = 4.0       # seconds after the start
 
 
 def prefix_len(mask):
     return sum(bin(int(p)).count("1") for p in mask.split("."))
 
 
+def secondary(dev):
+    index = [d for d, _, _ in SECONDARIES].index(dev)
+    _, mac, _ = SECONDARIES[index]
+    return Adapter(dev, mac, [], None, metric=101 + index)
+
+
 def set_adapters(lab, in_effect):
     """Put the three adapters either as the service wants them or stale."""
-    for index, (dev, _mac, want) in enumerate(SECONDARIES):
+    for dev, _mac, want in SECONDARIES:
+        if not lab.machine.has_link(dev):
+            lab.add(secondary(dev))
         lab.machine.ip("addr", "flush", "dev", dev)
         if in_effect:
             for ip in want.ip_list():
@@ -53,85 +76,176 @@ def set_adapters(lab, in_effect):
     lab.machine.ip("route", "del", "169.254.0.0/17", check=False)
 
 
-def trivial_run(lab, env_doubles):
-    argv = lab.machine.exec_argv(["wine", env_doubles["trivial.exe"]])
-    return wine.run_on_pty(argv, lab.prefix.env(), 60, answer_when=())
+class Timed:
+    """One yardstick program, run on a pseudo-terminal in the lab's namespace."""
+
+    def __init__(self, lab, exe, args=(), pause=False):
+        self.lab = lab
+        self.argv = lab.machine.exec_argv(["wine", exe] + list(args))
+        self.pause = pause
+        self.seconds, self.rss, self.requests, self.commands = [], [], [], []
+
+    def run(self):
+        requests = len(self.lab.server.requests())
+        commands = len(self.lab.spool.snapshot())
+        run = wine.run_on_pty(self.argv, self.lab.prefix.env(), 60,
+                              answer_when=(b"Press any key",) if self.pause else ())
+        self.lab.spool.wait_idle(quiet=0.1)
+        if run.timed_out or run.exit_code != 0:
+            raise RuntimeError("%s: exit %s%s\n%s" % (self.argv[-1], run.exit_code,
+                                                     " (timed out)" if run.timed_out else "", run.text))
+        self.seconds.append(run.seconds)
+        self.rss.append(run.vm_hwm_kib or run.peak_rss_kib)
+        self.requests.append(len(self.lab.server.requests()) - requests)
+        self.commands.append(len(self.lab.spool.snapshot()) - commands)
 
 
-def measure(lab, doubles, repeat, in_effect, cold):
-    tool, trivial, requests, commands, rss_tool, rss_trivial = [], [], [], [], [], []
-    if not cold:
-        # Keep one Wine server (and its services) running for the warm runs.
-        subprocess.run(lab.machine.exec_argv(["wineserver", "-p"]), env=lab.prefix.env(), check=True)
-        trivial_run(lab, doubles)
-    for _ in range(repeat):
-        if cold:
-            lab.prefix.kill_server()
-        run = trivial_run(lab, doubles)
-        trivial.append(run.seconds)
-        rss_trivial.append(run.peak_rss_kib)
-        set_adapters(lab, in_effect)
-        lab.files(STANDARD_INI)
-        if cold:
-            lab.prefix.kill_server()
-        out = lab.run()
-        ok = program.SUCCESS_LINE in out.console
-        if not ok:
-            raise RuntimeError("run failed: %r\n%s" % (out.console, "\n".join(out.block)))
-        tool.append(out.seconds)
-        requests.append(len(out.requests))
-        commands.append(len(out.commands))
-        rss_tool.append(out.pty.vm_hwm_kib or out.pty.peak_rss_kib)
+class ToolRuns:
+    """addrsmith.exe runs on a machine put in a given state before each."""
+
+    def __init__(self, lab, in_effect):
+        self.lab = lab
+        self.in_effect = in_effect
+        self.seconds, self.rss, self.requests, self.commands = [], [], [], []
+
+    def run(self):
+        set_adapters(self.lab, self.in_effect)
+        self.lab.files(STANDARD_INI)
+        # Counted here: the yardsticks' requests and commands come between.
+        requests = len(self.lab.server.requests())
+        commands = len(self.lab.spool.snapshot())
+        out = self.lab.run()
+        if program.SUCCESS_LINE not in out.console:
+            raise RuntimeError("run failed (exit %s%s, %.1f s): %r\n%s" % (
+                out.pty.exit_code, ", timed out" if out.pty.timed_out else "", out.seconds, out.console,
+                "\n".join(out.block)))
+        self.seconds.append(out.seconds)
+        self.rss.append(out.pty.vm_hwm_kib or out.pty.peak_rss_kib)
+        self.requests.append(len(self.lab.server.requests()) - requests)
+        self.commands.append(len(self.lab.spool.snapshot()) - commands)
+
+
+def warm_server(lab):
+    """A new Wine server in the lab's namespace, kept running between runs
+    (`wineserver -p`), its services started by a first trivial program."""
     lab.prefix.kill_server()
-    return {"tool": statistics.median(tool), "trivial": statistics.median(trivial),
-            "requests": sorted(set(requests)), "commands": sorted(set(commands)),
-            "rss_tool": max(rss_tool), "rss_trivial": max(rss_trivial)}
+    subprocess.run(lab.machine.exec_argv(["wineserver", "-p"]), env=lab.prefix.env(), check=True)
+    Timed(lab, lab.doubles["trivial.exe"]).run()
+
+
+def late_adapter(lab):
+    """One run with LATE attached LATE_AFTER s after the start: the seconds
+    from its appearance to the closing line, and the run's retry count."""
+    set_adapters(lab, True)
+    lab.machine.ip("link", "del", LATE)
+    # A Wine server goes on listing an adapter that has gone (no addresses,
+    # same hardware address): a new one, kept warm, forgets it.
+    warm_server(lab)
+    lab.files(STANDARD_INI)
+    added = {}
+
+    def attach(lab, run):
+        if not added and time.time() - run.started >= LATE_AFTER:
+            lab.add(secondary(LATE))
+            added["at"] = time.time()
+
+    out = lab.run(timeout=120, on_tick=attach)
+    if program.SUCCESS_LINE not in out.console or not added or out.pty.answered_at is None:
+        raise RuntimeError("late-adapter run failed (exit %s%s, %.1f s, attached: %s): %r\n%s" % (
+            out.pty.exit_code, ", timed out" if out.pty.timed_out else "", out.seconds, bool(added),
+            out.console, "\n".join(out.block)))
+    retries = sum(1 for line in out.block if line.startswith("retry find adapters"))
+    return out.started + out.pty.answered_at - added["at"], retries, out.seconds
+
+
+def spread(values):
+    """The median, then the lowest and highest, to show how steady it was."""
+    return "%.2f s (%.2f to %.2f)" % (statistics.median(values), min(values), max(values))
+
+
+def counts(values):
+    return "/".join(map(str, sorted(set(values))))
 
 
 def main_with(args):
     env = Env(args, log=lambda text: print(text, file=sys.stderr))
-    results = {}
+    d = env.doubles
     with Lab("figures", env.prefix, env.exe, env.workdir) as lab:
-        lab.add(MAIN, *[Adapter(dev, mac, [], None, metric=101 + i)
-                        for i, (dev, mac, _) in enumerate(SECONDARIES)])
-        lab.serve(metadata_tree([want for _, _, want in SECONDARIES]))
-        for in_effect in (True, False):
-            for cold in (False, True):
-                print("measuring: %s, %s ..." % ("in effect" if in_effect else "changes",
-                                                 "cold" if cold else "warm"), file=sys.stderr)
-                results[(in_effect, cold)] = measure(lab, env.doubles, args.repeat, in_effect, cold)
+        lab.doubles = d
+        lab.add(MAIN, *[secondary(dev) for dev, _, _ in SECONDARIES])
+        wants = [want for _, _, want in SECONDARIES]
+        lab.serve(metadata_tree(wants))
+        urls = [program.METADATA_URL + path for path in program.fetch_paths(*wants)]
+        warm_server(lab)
+        trivial = Timed(lab, d["trivial.exe"])
+        children = Timed(lab, d["two_children.exe"], pause=True)
+        sessions = Timed(lab, d["wininet_sessions.exe"], urls)
+        tables = Timed(lab, d["adapter_table.exe"])
+        in_effect, changes = ToolRuns(lab, True), ToolRuns(lab, False)
+        rounds = [trivial, children, sessions, tables, in_effect, changes]
+        for n in range(args.repeat):
+            print("measuring: round %d of %d ..." % (n + 1, args.repeat), file=sys.stderr)
+            for what in rounds:  # one of each per round: drift hits them alike
+                what.run()
+        late = []
+        for n in range(args.repeat):
+            print("measuring: late adapter, run %d of %d ..." % (n + 1, args.repeat), file=sys.stderr)
+            late.append(late_adapter(lab))
+        lab.prefix.kill_server()
+
+    t1, t2, t3, t4 = (statistics.median(x.seconds) for x in (trivial, children, sessions, tables))
+    floor = t2 + t3 + t4 - 2 * t1
+    lines = ["| Run (warm Wine server, 3 secondary adapters) | time (min to max) | x trivial | x floor "
+             "| HTTP requests | commands |",
+             "|---|---|---|---|---|---|"]
+
+    def row(name, what, with_floor=False):
+        t = statistics.median(what.seconds)
+        lines.append("| %s | %s | %.1f x | %s | %s | %s |" % (
+            name, spread(what.seconds), t / t1, "%.2f x" % (t / floor) if with_floor else "",
+            counts(what.requests), counts(what.commands)))
+
+    row("1. trivial program (`return 0`)", trivial)
+    row("2. starts `route` and \"pause\" (`cmd /c pause`)", children)
+    row("3. 14 WinINet sessions, one fetch each", sessions)
+    row("4. two adapter-table queries", tables)
+    lines.append("| **floor** = 2 + 3 + 4 - 2 x 1 | %.2f s | %.1f x | 1.00 x | | |" % (floor, floor / t1))
+    row("5. addrsmith.exe, settings already in effect", in_effect, True)
+    row("5. addrsmith.exe, changes to apply", changes, True)
+    late_after = [a for a, _, _ in late]
+    lines.append("")
+    lines.append("| Late adapter (attached %.0f s after the start) | |" % LATE_AFTER)
+    lines.append("|---|---|")
+    lines.append("| from its appearance to the closing line | %s |" % spread(late_after))
+    lines.append("| whole run, start to exit | %s |" % spread([s for _, _, s in late]))
+    lines.append("| retries logged | %s |" % counts([r for _, r, _ in late]))
 
     size = os.path.getsize(env.exe)
-    dlls = wine.imported_dlls(env.exe)
-    lines = []
-    lines.append("| Run (3 secondary adapters) | Wine server | addrsmith.exe | trivial program | ratio | HTTP requests | commands |")
-    lines.append("|---|---|---|---|---|---|---|")
-    for in_effect in (True, False):
-        for cold in (False, True):
-            r = results[(in_effect, cold)]
-            lines.append("| %s | %s | %.2f s | %.2f s | %.1f x | %s | %s |" % (
-                "settings already in effect" if in_effect else "changes to apply",
-                "cold" if cold else "warm", r["tool"], r["trivial"], r["tool"] / r["trivial"],
-                "/".join(map(str, r["requests"])), "/".join(map(str, r["commands"]))))
-    rss_tool = max(r["rss_tool"] for r in results.values())
-    rss_trivial = max(r["rss_trivial"] for r in results.values())
     lines.append("")
     lines.append("| Program | |")
     lines.append("|---|---|")
     lines.append("| addrsmith.exe size | %d bytes (%.1f MiB) |" % (size, size / 1048576.0))
-    lines.append("| imported DLLs | %s |" % ", ".join(dlls))
-    lines.append("| peak memory, Wine process running addrsmith.exe | %.1f MiB |" % (rss_tool / 1024.0))
-    lines.append("| peak memory, Wine process running a trivial program | %.1f MiB |" % (rss_trivial / 1024.0))
+    lines.append("| imported DLLs | %s |" % ", ".join(wine.imported_dlls(env.exe)))
+    lines.append("| peak memory, Wine process running addrsmith.exe | %.1f MiB |" % (
+        max(in_effect.rss + changes.rss) / 1024.0))
+    lines.append("| peak memory, Wine process running the trivial program | %.1f MiB |" % (
+        max(trivial.rss) / 1024.0))
     lines.append("")
-    lines.append("Times are medians of %d runs on a pseudo-terminal, \"pause\" answered at once; "
-                 "\"warm\": the Wine server of the prefix already running, \"cold\": started by the run. "
-                 "The ratio divides by the trivial MinGW program (`int main() { return 0; }`) started "
-                 "the same way in the same namespace. Peak memory is the peak resident size of "
-                 "the process Wine ran the program in, Wine's own libraries included: for addrsmith.exe "
-                 "its VmHWM from /proc, last read while it waits in \"pause\" after all its work; for the "
-                 "trivial program, which ends too soon to sample, ru_maxrss from wait4. HTTP requests and commands are "
-                 "counted by the harness's metadata server and command doubles (the commands include "
-                 "the `route add` of every run)." % args.repeat)
+    lines.append(
+        "Medians of %d rounds, lowest and highest in brackets; each round runs 1 to 5 once each, one after the other, on a "
+        "pseudo-terminal in the same network namespace, against the same nginx, with one Wine server "
+        "kept running (`wineserver -p`); \"pause\" is answered as soon as its prompt shows. "
+        "In 5 the three secondary adapters are either as the service describes them (the tool "
+        "changes nothing) or stale (one set-address command each and two added addresses: six "
+        "commands with `route`). The floor is what such a run cannot do without: the two programs "
+        "it starts, its 14 fetches and its two adapter-table queries, less the two extra program "
+        "starts the yardsticks pay; it counts no netsh command. The late adapter: the other "
+        "two in effect, the adapter attached %.0f s after the start; time from its appearance to "
+        "the closing line, over %d runs. Peak memory is the peak resident size of "
+        "the process Wine ran the program in, Wine's own libraries included: for addrsmith.exe its "
+        "VmHWM from /proc, last read while it waits in \"pause\"; for the trivial program, which ends "
+        "too soon to sample, ru_maxrss from wait4. Requests and commands are counted by the "
+        "harness's nginx access log and command doubles." % (args.repeat, LATE_AFTER, args.repeat))
     print("\n".join(lines))
     return 0
 
@@ -139,7 +253,7 @@ def main_with(args):
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     add_arguments(parser)
-    parser.add_argument("--repeat", type=int, default=5, help="runs per measurement (median)")
+    parser.add_argument("--repeat", type=int, default=5, help="rounds per measurement (median)")
     args = parser.parse_args()
     try:
         return main_with(args)

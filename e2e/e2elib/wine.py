@@ -25,14 +25,26 @@ CURSOR_FORWARD = re.compile(r"\x1b\[(\d*)C")
 ANSI = re.compile(r"\x1b\[[0-9;?]*[ -/]*[@-~]|\x1b\][^\x07\x1b]*(\x07|\x1b\\)|\x1b[()][0-9A-B]|\x1b[=>78]")
 
 
+# Program -> (source, libraries): the command doubles and the yardsticks
+# the figures time the tool against.
+DOUBLES = {
+    "command_double.exe": ("command_double.cpp", []),  # netsh.exe and route.exe
+    "trivial.exe": ("trivial.cpp", []),
+    "two_children.exe": ("two_children.cpp", []),
+    "wininet_sessions.exe": ("wininet_sessions.cpp", ["-lwininet"]),
+    "adapter_table.exe": ("adapter_table.cpp", ["-liphlpapi"]),
+}
+
+
 def build_doubles(outdir):
-    """netsh.exe and route.exe (one source), and the trivial yardstick program."""
+    """Every program of DOUBLES, built into `outdir`; name -> path."""
     os.makedirs(outdir, exist_ok=True)
     flags = ["-std=c++17", "-O2", "-Wall", "-Wextra", "-Werror", "-static", "-s"]
     built = {}
-    for name, source in (("command_double.exe", "command_double.cpp"), ("trivial.exe", "trivial.cpp")):
+    for name, (source, libraries) in DOUBLES.items():
         target = os.path.join(outdir, name)
-        subprocess.run([CXX] + flags + ["-o", target, os.path.join(DOUBLES_SRC, source)], check=True)
+        subprocess.run([CXX] + flags + ["-o", target, os.path.join(DOUBLES_SRC, source)] + libraries,
+                       check=True)
         built[name] = target
     return built
 
