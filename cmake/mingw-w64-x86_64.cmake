@@ -9,6 +9,14 @@ set(TOOLCHAIN_PREFIX x86_64-w64-mingw32)
 # program from starting on systems older than major version 6. The program
 # starts no threads of its own. No fallback to the plain names, which may
 # point at either variant.
+#
+# A build folder keeps the compilers it was first configured with, and its
+# objects: one made with the posix-threads ones must be made again from
+# nothing, not quietly reused.
+if(DEFINED CACHE{CMAKE_CXX_COMPILER} AND NOT "$CACHE{CMAKE_CXX_COMPILER}" MATCHES "-win32$")
+  message(FATAL_ERROR "${CMAKE_BINARY_DIR} was configured with $CACHE{CMAKE_CXX_COMPILER}; "
+                      "remove that folder to build with the win32-threads compilers")
+endif()
 find_program(CMAKE_C_COMPILER NAMES ${TOOLCHAIN_PREFIX}-gcc-win32 REQUIRED)
 find_program(CMAKE_CXX_COMPILER NAMES ${TOOLCHAIN_PREFIX}-g++-win32 REQUIRED)
 find_program(CMAKE_RC_COMPILER NAMES ${TOOLCHAIN_PREFIX}-windres REQUIRED)
