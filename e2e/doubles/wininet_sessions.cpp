@@ -16,7 +16,7 @@ struct Handle {
 };
 
 bool fetchOnce(const std::wstring& url) {
-    Handle internet{InternetOpenW(L"Microsoft Internet Explorer", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0)};
+    Handle internet{InternetOpenW(L"Microsoft Internet Explorer", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0)};
     if (internet.h == nullptr) return false;
     // INTERNET_FLAG_RELOAD | INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_HYPERLINK
     Handle request{InternetOpenUrlW(internet.h, url.c_str(), nullptr, 0, 0xa0000400, 0)};
