@@ -71,11 +71,11 @@ bool allPresent(const std::vector<platform::AdapterEntry>& table,
 // time. A look that fails is no news: the passes report failures.
 void waitForMissingAdapters(const std::vector<const AdapterConfig*>& missing) {
     const std::uint32_t start = platform::tickMilliseconds();
-    for (;;) {
-        // Differences of the tick count survive its wrapping.
-        const std::uint32_t waited = platform::tickMilliseconds() - start;
-        if (waited >= kRetryWaitMilliseconds) return;
+    // Differences of the tick count survive its wrapping.
+    for (std::uint32_t waited = 0; waited < kRetryWaitMilliseconds;
+         waited = platform::tickMilliseconds() - start) {
         platform::sleepMilliseconds(std::min(kLookMilliseconds, kRetryWaitMilliseconds - waited));
+        // At the end of the wait the next pass looks anyway.
         if (platform::tickMilliseconds() - start >= kRetryWaitMilliseconds) return;
         const std::optional<std::vector<platform::AdapterEntry>> table = platform::queryAdapters();
         if (table && allPresent(*table, missing)) return;

@@ -56,6 +56,19 @@ std::optional<platform::Ipv4> toIpv4(const SOCKET_ADDRESS& address) {
     return out;
 }
 
+// The addresses of a chain of DNS server or gateway entries, each read as
+// far as its own Length.
+template <typename Entry>
+std::vector<std::optional<platform::Ipv4>> addressChain(const Entry* first) {
+    std::vector<std::optional<platform::Ipv4>> addresses;
+    for (const Entry* raw = first; raw != nullptr;) {
+        const Covered<Entry> e(raw);
+        addresses.push_back(e.holds(e->Address) ? toIpv4(e->Address) : std::nullopt);
+        raw = e.holds(e->Next) ? e->Next : nullptr;
+    }
+    return addresses;
+}
+
 // The older table's dotted text: four decimal parts 0-255, read no further
 // than the field. The system writes all zeros for "none".
 std::optional<platform::Ipv4> parseDotted(const IP_ADDRESS_STRING& text) {
@@ -140,14 +153,12 @@ platform::AdapterEntry toEntry(const IP_ADAPTER_ADDRESSES_LH* raw, const OlderLo
     if (a.holds(a->PhysicalAddressLength)) entry.physicalAddressLength = a->PhysicalAddressLength;
 
     // Looked up once, and only when something is missing.
-    const OlderAdapter* fromOlder = nullptr;
-    bool lookedUp = false;
+    std::optional<const OlderAdapter*> fromOlder;
     const auto olderEntry = [&]() {
-        if (!lookedUp && older) {
-            fromOlder = older(entry.adapterName, a.holds(a->IfIndex) ? a->IfIndex : 0);
+        if (!fromOlder) {
+            fromOlder = older ? older(entry.adapterName, a.holds(a->IfIndex) ? a->IfIndex : 0) : nullptr;
         }
-        lookedUp = true;
-        return fromOlder;
+        return *fromOlder;
     };
 
     const IP_ADAPTER_UNICAST_ADDRESS_LH* unicast =
@@ -162,20 +173,9 @@ platform::AdapterEntry toEntry(const IP_ADAPTER_ADDRESSES_LH* raw, const OlderLo
         unicast = u.holds(u->Next) ? u->Next : nullptr;
     }
 
-    const IP_ADAPTER_DNS_SERVER_ADDRESS_XP* dns =
-        a.holds(a->FirstDnsServerAddress) ? a->FirstDnsServerAddress : nullptr;
-    while (dns != nullptr) {
-        const Covered<IP_ADAPTER_DNS_SERVER_ADDRESS_XP> d(dns);
-        entry.dnsServers.push_back(d.holds(d->Address) ? toIpv4(d->Address) : std::nullopt);
-        dns = d.holds(d->Next) ? d->Next : nullptr;
-    }
-
+    if (a.holds(a->FirstDnsServerAddress)) entry.dnsServers = addressChain(a->FirstDnsServerAddress);
     if (a.holds(a->FirstGatewayAddress)) {
-        for (const IP_ADAPTER_GATEWAY_ADDRESS_LH* gateway = a->FirstGatewayAddress; gateway != nullptr;) {
-            const Covered<IP_ADAPTER_GATEWAY_ADDRESS_LH> g(gateway);
-            entry.gateways.push_back(g.holds(g->Address) ? toIpv4(g->Address) : std::nullopt);
-            gateway = g.holds(g->Next) ? g->Next : nullptr;
-        }
+        entry.gateways = addressChain(a->FirstGatewayAddress);
     } else if (const OlderAdapter* o = olderEntry()) {
         entry.gateways.assign(o->gateways.begin(), o->gateways.end());
     }
@@ -240,10 +240,12 @@ std::optional<std::vector<AdapterEntry>> queryAdapters() {
     if (!block) return std::nullopt;
 
     // Asked at most once per query, and only for entries of the old length.
-    std::optional<std::optional<std::vector<win32::OlderAdapter>>> older;
+    bool olderQueried = false;
+    std::optional<std::vector<win32::OlderAdapter>> older;
     const win32::OlderLookup lookup = [&](const std::string& name, unsigned long index) {
-        if (!older) older = win32::queryOlderTable();
-        return *older ? win32::findOlder(**older, name, index) : nullptr;
+        if (!olderQueried) older = win32::queryOlderTable();
+        olderQueried = true;
+        return older ? win32::findOlder(*older, name, index) : nullptr;
     };
 
     std::vector<AdapterEntry> table;

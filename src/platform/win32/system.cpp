@@ -39,8 +39,8 @@ namespace {
 // the system account and an administrator's run at a console exclude each
 // other.
 constexpr wchar_t kRunLockName[] = L"Global\\addrsmith.run";
+// Open only while the lock is held.
 win32::KernelHandle runLock;
-bool runLockHeld = false;
 }  // namespace
 
 RunLockResult acquireRunLock(unsigned milliseconds) {
@@ -60,7 +60,6 @@ RunLockResult acquireRunLock(unsigned milliseconds) {
     switch (::WaitForSingleObject(mutex, milliseconds)) {
     case WAIT_OBJECT_0:
     case WAIT_ABANDONED:  // the run that held it died; the system let it go
-        runLockHeld = true;
         result.outcome = RunLock::Held;
         return result;
     case WAIT_TIMEOUT:
@@ -75,8 +74,7 @@ RunLockResult acquireRunLock(unsigned milliseconds) {
 }
 
 void releaseRunLock() {
-    if (runLockHeld) ::ReleaseMutex(runLock.get());
-    runLockHeld = false;
+    if (runLock) ::ReleaseMutex(runLock.get());
     runLock.reset();
 }
 
