@@ -96,27 +96,9 @@ AdapterConfigList desiredConfig() {
     return list;
 }
 
-bool isBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\v' || c == L'\f'; }
-
-std::wstring trimmed(const std::wstring& text) {
-    std::size_t begin = 0;
-    std::size_t end = text.size();
-    while (begin < end && isBlank(text[begin])) ++begin;
-    while (end > begin && isBlank(text[end - 1])) --end;
-    return text.substr(begin, end - begin);
-}
-
-bool sameName(const std::wstring& a, const std::wstring& b) {
-    const std::wstring x = trimmed(a);
-    const std::wstring y = trimmed(b);
-    if (x.size() != y.size()) return false;
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        if (std::towlower(static_cast<std::wint_t>(x[i])) != std::towlower(static_cast<std::wint_t>(y[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
+using inifile::isBlank;
+using inifile::sameName;
+using inifile::trim;
 
 bool isWrittenSection(const std::wstring& name) {
     for (const Written& w : writtenSections()) {
@@ -172,12 +154,12 @@ std::vector<std::pair<std::wstring, std::wstring>> stableKeys(const std::string&
     std::wstring receiver;  // the section a blank header's keys would join
     bool blankHeader = false;
     for (const std::wstring& raw : lines(bytes)) {
-        const std::wstring line = trimmed(raw);
+        const std::wstring line = trim(raw);
         if (line.empty()) continue;
         const std::size_t close = line.rfind(L']');
         if (line[0] == L'[' && close != std::wstring::npos) {
             section = line.substr(1, close - 1);
-            blankHeader = trimmed(section).empty();
+            blankHeader = trim(section).empty();
             if (blankHeader) {
                 absorbing.push_back(receiver);
             } else {
@@ -198,10 +180,10 @@ std::vector<std::pair<std::wstring, std::wstring>> stableKeys(const std::string&
 
 bool hasBlankHeader(const std::string& bytes) {
     for (const std::wstring& raw : lines(bytes)) {
-        const std::wstring line = trimmed(raw);
+        const std::wstring line = trim(raw);
         const std::size_t close = line.rfind(L']');
         if (!line.empty() && line[0] == L'[' && close != std::wstring::npos &&
-            trimmed(line.substr(1, close - 1)).empty()) {
+            trim(line.substr(1, close - 1)).empty()) {
             return true;
         }
     }

@@ -13,8 +13,13 @@ namespace {
 
 struct AdapterState {
     std::vector<platform::AdapterEntry> table;
-    std::vector<std::pair<unsigned, platform::AdapterEntry>> arrivals;
-    std::vector<std::pair<std::uint64_t, platform::AdapterEntry>> timedArrivals;
+    // An adapter joins the table at its query, or at its simulated time.
+    struct Arrival {
+        unsigned query = 0;  // 0: by time
+        std::uint64_t at = 0;
+        platform::AdapterEntry adapter;
+    };
+    std::vector<Arrival> arrivals;
     std::vector<std::pair<unsigned, std::wstring>> departures;
     unsigned failingQuery = 0;
     unsigned queries = 0;
@@ -121,11 +126,11 @@ void setAdapters(std::vector<platform::AdapterEntry> adapters) {
 }
 
 void addAdapterFromQuery(unsigned queryNumber, platform::AdapterEntry adapter) {
-    state().arrivals.emplace_back(queryNumber, std::move(adapter));
+    state().arrivals.push_back({queryNumber, 0, std::move(adapter)});
 }
 
 void addAdapterAtTime(std::uint64_t milliseconds, platform::AdapterEntry adapter) {
-    state().timedArrivals.emplace_back(milliseconds, std::move(adapter));
+    state().arrivals.push_back({0, milliseconds, std::move(adapter)});
 }
 
 void removeAdapterFromQuery(unsigned queryNumber, const std::wstring& friendlyName) {
@@ -195,17 +200,10 @@ std::optional<std::vector<AdapterEntry>> queryAdapters() {
 
     // Scripted arrivals and departures take effect from their query on.
     for (auto it = s.arrivals.begin(); it != s.arrivals.end();) {
-        if (it->first <= query) {
-            s.table.push_back(std::move(it->second));
+        const bool due = it->query != 0 ? it->query <= query : it->at <= sim::nowMilliseconds();
+        if (due) {
+            s.table.push_back(std::move(it->adapter));
             it = s.arrivals.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    for (auto it = s.timedArrivals.begin(); it != s.timedArrivals.end();) {
-        if (it->first <= sim::nowMilliseconds()) {
-            s.table.push_back(std::move(it->second));
-            it = s.timedArrivals.erase(it);
         } else {
             ++it;
         }

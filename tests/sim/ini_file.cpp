@@ -6,6 +6,39 @@
 #include <vector>
 
 namespace inifile {
+
+bool isBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\v' || c == L'\f'; }
+
+namespace {
+
+std::wstring trimLeft(const std::wstring& text) {
+    std::size_t begin = 0;
+    while (begin < text.size() && isBlank(text[begin])) ++begin;
+    return text.substr(begin);
+}
+
+std::wstring trimRight(const std::wstring& text) {
+    std::size_t end = text.size();
+    while (end > 0 && isBlank(text[end - 1])) --end;
+    return text.substr(0, end);
+}
+
+}  // namespace
+
+std::wstring trim(const std::wstring& text) { return trimRight(trimLeft(text)); }
+
+bool sameName(const std::wstring& stored, const std::wstring& asked) {
+    const std::wstring a = trim(stored);
+    const std::wstring b = trim(asked);
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (std::towlower(static_cast<std::wint_t>(a[i])) != std::towlower(static_cast<std::wint_t>(b[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
 namespace {
 
 enum class Encoding { Ansi, Utf8, Utf16Le };
@@ -118,34 +151,6 @@ std::string encode(const std::wstring& text, Encoding encoding) {
         break;
     }
     return out;
-}
-
-bool isBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\v' || c == L'\f'; }
-
-std::wstring trimLeft(const std::wstring& text) {
-    std::size_t begin = 0;
-    while (begin < text.size() && isBlank(text[begin])) ++begin;
-    return text.substr(begin);
-}
-
-std::wstring trimRight(const std::wstring& text) {
-    std::size_t end = text.size();
-    while (end > 0 && isBlank(text[end - 1])) --end;
-    return text.substr(0, end);
-}
-
-std::wstring trim(const std::wstring& text) { return trimRight(trimLeft(text)); }
-
-bool sameName(const std::wstring& stored, const std::wstring& asked) {
-    const std::wstring a = trim(stored);
-    const std::wstring b = trim(asked);
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::towlower(static_cast<std::wint_t>(a[i])) != std::towlower(static_cast<std::wint_t>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
 }
 
 struct Entry {

@@ -41,6 +41,12 @@ Read readString(const std::string& path, const std::wstring& section, const std:
 bool writeString(const std::string& path, const std::wstring& section, const std::wstring& key,
                  const std::wstring& value);
 
+// What the routines take for a blank, a name without the blanks around it,
+// and two names that are the same (blanks around them and case aside).
+bool isBlank(wchar_t c);
+std::wstring trim(const std::wstring& text);
+bool sameName(const std::wstring& a, const std::wstring& b);
+
 // Appends the UTF-8 bytes of one code point.
 void appendUtf8(std::string& out, char32_t codePoint);
 

@@ -1,6 +1,7 @@
 // Simulated version, clock, sleeps and console. The console is a real file a
 // test chooses; the run log is a real file too.
 #include <cstdio>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,8 @@ struct SystemState {
     std::FILE* current = nullptr;  // what standard output is now
     bool redirected = false;
     unsigned keyWaits = 0;
-    std::optional<std::optional<std::uint64_t>> otherRunHolds;  // outer: is there one
+    // Until when (simulated) another run holds the lock: 0 none, max never.
+    std::uint64_t otherRunUntil = 0;
     unsigned long lockError = 0;                                 // non-zero: unavailable
     bool lockHeld = false;
     std::vector<std::string> events;
@@ -66,7 +68,8 @@ const std::vector<unsigned>& sleepsTaken() { return state().sleeps; }
 unsigned keyWaits() { return state().keyWaits; }
 
 void setOtherRunHolds(std::optional<std::uint64_t> milliseconds) {
-    state().otherRunHolds = milliseconds;
+    state().otherRunUntil =
+        milliseconds ? state().now + *milliseconds : std::numeric_limits<std::uint64_t>::max();
 }
 void setRunLockUnavailable(unsigned long errorCode) { state().lockError = errorCode; }
 const std::vector<std::string>& systemEvents() { return state().events; }
@@ -89,14 +92,12 @@ std::uint32_t tickMilliseconds() { return static_cast<std::uint32_t>(state().now
 RunLockResult acquireRunLock(unsigned milliseconds) {
     SystemState& s = state();
     if (s.lockError != 0) return RunLockResult{RunLock::Unavailable, s.lockError};
-    if (s.otherRunHolds) {
-        const std::optional<std::uint64_t> holds = *s.otherRunHolds;
-        if (!holds || *holds > milliseconds) {
+    if (s.otherRunUntil > s.now) {
+        if (s.otherRunUntil - s.now > milliseconds) {
             sim::advanceMilliseconds(milliseconds);
             return RunLockResult{RunLock::TimedOut, 0};
         }
-        sim::advanceMilliseconds(*holds);
-        s.otherRunHolds.reset();  // that run is over
+        sim::advanceMilliseconds(s.otherRunUntil - s.now);  // that run is over
     }
     s.lockHeld = true;
     s.events.push_back("lock");
