@@ -33,6 +33,8 @@ NOT_FOUND_BODY = "404 - Not Found"
 # "local-ipv4s/10.1.0.5/gateway") then live side by side.
 INDEX = ".index"
 MISBEHAVING = ("hang", "delay", "length")
+# nginx's temporary folders, all kept in the scenario's own.
+TEMP_KINDS = ("client_body", "proxy", "fastcgi", "uwsgi", "scgi")
 
 
 def misbehaving(tree):
@@ -60,6 +62,23 @@ def _read_lines(path):
     return out
 
 
+def start_script(machine, argv, key, what, stop, timeout=10.0):
+    """A Python script of ours in the namespace, once it says "ready" on its
+    standard output; `stop` is registered for every exit path."""
+    process = subprocess.Popen(machine.exec_argv([sys.executable, "-u"] + argv), stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE, stdin=subprocess.DEVNULL)
+    cleanup.register(key, what, stop)
+    ready, _, _ = select.select([process.stdout], [], [], timeout)
+    line = process.stdout.readline() if ready else b""
+    if line.strip() != b"ready":
+        err = process.stderr.read1(4000) if process.poll() is not None else b""
+        process.kill()
+        process.wait(timeout=10)
+        cleanup.unregister(key)
+        raise RuntimeError("%s did not start: %r %r" % (what, line, err))
+    return process
+
+
 class ScriptedServer:
     """metadata_server.py: misbehaves on request (see its docstring)."""
 
@@ -77,16 +96,8 @@ class ScriptedServer:
         with open(self.tree_path, "w", encoding="utf-8") as f:
             json.dump(self.tree, f, indent=1)
         open(self.log_path, "w").close()
-        argv = self.machine.exec_argv([sys.executable, "-u", SCRIPT, self.tree_path, self.log_path])
-        self.process = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                        stdin=subprocess.DEVNULL)
-        cleanup.register(self._key, "metadata server", self.stop)
-        ready, _, _ = select.select([self.process.stdout], [], [], timeout)
-        line = self.process.stdout.readline() if ready else b""
-        if line.strip() != b"ready":
-            err = self.process.stderr.read1(4000) if self.process.poll() is not None else b""
-            self.stop()
-            raise RuntimeError("metadata server did not start: %r %r" % (line, err))
+        self.process = start_script(self.machine, [SCRIPT, self.tree_path, self.log_path],
+                                    self._key, "metadata server", self.stop, timeout)
         return self
 
     def stop(self):
@@ -155,7 +166,7 @@ class NginxServer:
     def _write_conf(self, locations):
         d = self.dir
         temp = "\n".join("    %s_temp_path %s;" % (kind, os.path.join(d, "temp", kind))
-                         for kind in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))
+                         for kind in TEMP_KINDS)
         conf = """# Written by the e2e harness for one scenario; everything it writes is in %(d)s.
 daemon off;
 master_process on;
@@ -199,7 +210,7 @@ http {
     # -- life cycle --------------------------------------------------------
     def start(self, timeout=10.0):
         os.makedirs(self.dir, exist_ok=True)
-        for kind in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"):
+        for kind in TEMP_KINDS:
             os.makedirs(os.path.join(self.dir, "temp", kind), exist_ok=True)
         self._write_conf(self._write_tree())
         for path in (self.access_log, self.pid_path):

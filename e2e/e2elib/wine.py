@@ -25,14 +25,15 @@ CURSOR_FORWARD = re.compile(r"\x1b\[(\d*)C")
 ANSI = re.compile(r"\x1b\[[0-9;?]*[ -/]*[@-~]|\x1b\][^\x07\x1b]*(\x07|\x1b\\)|\x1b[()][0-9A-B]|\x1b[=>78]")
 
 
-# Program -> (source, libraries): the command doubles and the yardsticks
-# the figures time the tool against.
+# Program -> (source, libraries): the command doubles, the yardsticks the
+# figures time the tool against, and the proxy probe.
 DOUBLES = {
     "command_double.exe": ("command_double.cpp", []),  # netsh.exe and route.exe
     "trivial.exe": ("trivial.cpp", []),
     "two_children.exe": ("two_children.cpp", []),
     "wininet_sessions.exe": ("wininet_sessions.cpp", ["-lwininet"]),
     "adapter_table.exe": ("adapter_table.cpp", ["-liphlpapi"]),
+    "proxy_probe.exe": ("proxy_probe.cpp", ["-lwininet"]),
 }
 
 

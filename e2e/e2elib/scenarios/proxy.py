@@ -1,10 +1,8 @@
 """A proxy configured for the machine: the metadata service is still asked straight."""
 import os
-import select
 import subprocess
-import sys
 
-from .. import cleanup, wine
+from .. import cleanup, server
 from ..checks import Checker, section
 from ..lab import MAIN
 from ..program import METADATA_URL, MAC_PATH, ROUTE_CMD, commands_for, fetch_paths
@@ -20,30 +18,25 @@ def _reg(env, argv_prefix, *args):
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
 
 
-def _build_probe(env):
-    target = os.path.join(env.workdir, "bin", "proxy_probe.exe")
-    if not os.path.exists(target):
-        source = os.path.join(wine.DOUBLES_SRC, "proxy_probe.cpp")
-        subprocess.run([wine.CXX, "-std=c++17", "-O2", "-Wall", "-Wextra", "-Werror", "-static", "-s",
-                        "-o", target, source, "-lwininet"], check=True)
-    return target
-
-
 def proxy_configured(env):
     """A proxy set in the prefix answers with another machine's address: the tool asks the service straight."""
     ck = Checker("proxy_configured")
-    probe = _build_probe(env)
+    probe = env.doubles["proxy_probe.exe"]
     with new_lab(env, "proxy") as lab:
         setup_one(lab)
         log_path = os.path.join(lab.workdir, "proxy-requests.log")
         open(log_path, "w").close()
-        proxy = subprocess.Popen(lab.machine.exec_argv([sys.executable, "-u", DECOY_SCRIPT,
-                                                        str(PROXY_PORT), log_path]),
-                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
-        cleanup.register("proxy:" + lab.machine.name, "decoy proxy", proxy.kill)
-        ready, _, _ = select.select([proxy.stdout], [], [], 10)
-        if not ck.true(ready and proxy.stdout.readline().strip() == b"ready", "decoy proxy started"):
-            return [ck]
+        key = "proxy:" + lab.machine.name
+        proxy = None
+
+        def stop_proxy():
+            if proxy and proxy.poll() is None:
+                proxy.kill()
+                proxy.wait(timeout=10)
+            cleanup.unregister(key)
+
+        proxy = server.start_script(lab.machine, [DECOY_SCRIPT, str(PROXY_PORT), log_path], key,
+                                    "decoy proxy", stop_proxy)
 
         def remove_settings():
             # From outside the namespace, which may be gone already; a Wine
@@ -70,9 +63,7 @@ def proxy_configured(env):
             out = lab.run()
         finally:
             remove_settings()
-            proxy.kill()
-            proxy.wait(timeout=10)
-            cleanup.unregister("proxy:" + lab.machine.name)
+            stop_proxy()
         env.show(ck, out)
         with open(os.path.join(env.prefix.path, "user.reg"), encoding="utf-8", errors="replace") as f:
             ck.true("ProxyServer" not in f.read(), "the proxy settings are gone from the prefix again")
