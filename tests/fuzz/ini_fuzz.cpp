@@ -43,16 +43,6 @@ std::string folder;
 std::string iniPath;
 std::string backupPath;
 
-bool readAll(const std::string& path, std::string& bytes) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) return false;
-    char chunk[4096];
-    std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, got);
-    std::fclose(file);
-    return true;
-}
-
 void writeAll(const std::string& path, const std::string& bytes) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     REQUIRE(file != nullptr);
@@ -327,15 +317,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         REQUIRE(commands.empty());
     }
     std::string afterRead;
-    REQUIRE(readAll(iniPath, afterRead) && afterRead == before);
+    REQUIRE(inifile::readBytes(iniPath, afterRead) && afterRead == before);
 
     // The writer: an exact backup first, then its own sections.
     const AdapterConfigList desired = desiredConfig();
     REQUIRE(writeConfigIni(&desired) == 1);
     std::string backup;
-    REQUIRE(readAll(backupPath, backup) && backup == before);
+    REQUIRE(inifile::readBytes(backupPath, backup) && backup == before);
     std::string after;
-    REQUIRE(readAll(iniPath, after));
+    REQUIRE(inifile::readBytes(iniPath, after));
 
     if (gainsByteOrderMark(before)) return 0;
     for (const Written& w : writtenSections()) {

@@ -39,6 +39,16 @@ bool sameName(const std::wstring& stored, const std::wstring& asked) {
     return true;
 }
 
+bool readBytes(const std::string& path, std::string& bytes) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return false;
+    char chunk[4096];
+    std::size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, got);
+    std::fclose(file);
+    return true;
+}
+
 namespace {
 
 enum class Encoding { Ansi, Utf8, Utf16Le };
@@ -228,15 +238,6 @@ std::optional<std::size_t> findSection(const Document& doc, const std::wstring& 
     return std::nullopt;
 }
 
-bool readBytes(const std::string& path, std::string& bytes) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) return false;
-    char chunk[4096];
-    std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, got);
-    std::fclose(file);
-    return true;
-}
 
 }  // namespace
 

@@ -47,6 +47,9 @@ bool isBlank(wchar_t c);
 std::wstring trim(const std::wstring& text);
 bool sameName(const std::wstring& a, const std::wstring& b);
 
+// Appends a whole file's bytes; false when it cannot be opened.
+bool readBytes(const std::string& path, std::string& bytes);
+
 // Appends the UTF-8 bytes of one code point.
 void appendUtf8(std::string& out, char32_t codePoint);
 
