@@ -33,7 +33,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from e2elib import cleanup, program, wine  # noqa: E402
 from e2elib.env import Env, add_arguments  # noqa: E402
 from e2elib.lab import MAIN, STANDARD_INI, Desired, Lab, metadata_tree  # noqa: E402
-from e2elib.machine import Adapter  # noqa: E402
+from e2elib.machine import Adapter, mask_to_prefix  # noqa: E402
 
 SECONDARIES = [
     ("eth1", "52:54:00:ab:cd:01", Desired("52:54:00:ab:cd:01", "10.1.0.5", gateway="10.1.0.1")),
@@ -45,10 +45,6 @@ STALE = {"eth1": ("10.1.0.99/24", "10.1.0.254"), "eth2": ("10.2.0.50/24", None),
          "eth3": ("10.3.0.99/24", "10.3.0.254")}
 LATE = "eth2"          # the adapter attached during the late-adapter runs
 LATE_AFTER = 4.0       # seconds after the start
-
-
-def prefix_len(mask):
-    return sum(bin(int(p)).count("1") for p in mask.split("."))
 
 
 def secondary(dev):
@@ -65,7 +61,7 @@ def set_adapters(lab, in_effect):
         lab.machine.ip("addr", "flush", "dev", dev)
         if in_effect:
             for ip in want.ip_list():
-                lab.machine.ip("addr", "add", "%s/%d" % (ip, prefix_len(want.mask)), "dev", dev)
+                lab.machine.ip("addr", "add", "%s/%d" % (ip, mask_to_prefix(want.mask)), "dev", dev)
             lab.machine.set_default_route(dev, want.gateway)
         else:
             address, gateway = STALE[dev]
