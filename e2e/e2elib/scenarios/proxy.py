@@ -2,7 +2,7 @@
 import os
 import subprocess
 
-from .. import cleanup, server
+from .. import cleanup, decoy_proxy, server
 from ..checks import Checker, section
 from ..lab import MAIN
 from ..program import METADATA_URL, MAC_PATH, ROUTE_CMD, commands_for, fetch_paths
@@ -10,7 +10,7 @@ from .common import WANT1, new_lab, setup_one
 
 INTERNET_SETTINGS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
 PROXY_PORT = 3128
-DECOY_SCRIPT = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "decoy_proxy.py")
+DECOY_SCRIPT = os.path.abspath(decoy_proxy.__file__)
 
 
 def _reg(env, argv_prefix, *args):
@@ -57,7 +57,7 @@ def proxy_configured(env):
                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=60)
             with open(log_path, encoding="utf-8") as f:
                 probe_requests = f.read().splitlines()
-            ck.eq(probed.stdout, b"52:54:00:ee:ee:ee", "a session with the system's settings gets the proxy's answer")
+            ck.eq(probed.stdout, decoy_proxy.ANSWER, "a session with the system's settings gets the proxy's answer")
             ck.true(len(probe_requests) == 1 and MAC_PATH in probe_requests[0],
                     "the proxy saw that session's request", repr(probe_requests))
             out = lab.run()
@@ -74,7 +74,7 @@ def proxy_configured(env):
         commands = [ROUTE_CMD] + commands_for("eth1", WANT1)
         ck.commands(out, commands)
         ck.requests(out, fetch_paths(WANT1))
-        ck.log_lacks(out, "52:54:00:ee:ee:ee")
+        ck.log_lacks(out, decoy_proxy.ANSWER.decode())
         ck.ini_written(out, lab.ini_before,
                        [section("52:54:00:AB:CD:01", ["10.1.0.5"], "10.1.0.1", "255.255.255.0")])
         ck.adapter(out, "eth1", ["10.1.0.5/24"], "10.1.0.1", 101)
