@@ -80,6 +80,14 @@ def stamp_time(line):
     return datetime.datetime(*map(int, re.findall(r"\d+", line)))
 
 
+# While nothing answers the first request, the run waits up to 120 s for the
+# service, adding the metadata route again every 10 s while its lines allow.
+SERVICE_WAIT = "no answer from the metadata service, waiting up to 120 s for it"
+SERVICE_ANSWERED = re.compile(r"^metadata service answered \d+ s after the first request$")
+SERVICE_GAVE_UP = re.compile(r"^metadata service still unreachable (\d+) s after the first request$")
+SERVICE_WAIT_SECONDS = 120
+
+
 def builder_lines(d):
     """The builder's lines for one adapter that passes every check."""
     lines = ["config main ip=" + d.primary, "vecIps.size:%d" % len(d.ips)]

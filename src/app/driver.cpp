@@ -22,7 +22,9 @@ int runSteps(std::unique_ptr<AdapterConfigList>& desired) {
         return -1;
     }
 
-    desired = getDesiredConfig();
+    // While the service does not answer yet, the route is added again now
+    // and then: the first try may have come before the main adapter was up.
+    desired = getDesiredConfig([] { enableLocalNetwork(); });
     if (!desired || desired->empty()) {
         logWide(L"config file error , no configure information\n");
         return -1;

@@ -7,7 +7,12 @@
 
 namespace {
 
+std::size_t linesWritten = 0;
+
 void writeBytes(const std::string& bytes) {
+    for (char c : bytes) {
+        if (c == '\n') ++linesWritten;
+    }
     std::FILE* out = platform::output();
     if (out == nullptr || bytes.empty()) return;
     std::fwrite(bytes.data(), 1, bytes.size(), out);
@@ -73,6 +78,8 @@ void logNarrow(const char* format, ...) {
     va_end(args);
     writeBytes(text);
 }
+
+std::size_t logLineCount() { return linesWritten; }
 
 void logFlush() {
     if (std::FILE* out = platform::output()) std::fflush(out);

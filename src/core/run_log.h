@@ -7,6 +7,7 @@
 // wide and narrow formats alike; %s appears only in narrow formats.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "platform/system.h"
@@ -18,6 +19,10 @@ void logNarrow(const char* format, ...)
 #endif
     ;
 void logFlush();
+
+// Lines printed since the program started, whether or not the log was open:
+// what a step adds to the block, for steps that must keep their share short.
+std::size_t logLineCount();
 
 // Wide text in the current locale's multibyte encoding; a character that the
 // encoding cannot hold becomes '?'.

@@ -1,6 +1,7 @@
 #include "metadata/builder.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <utility>
 
 #include "core/ipv4_text.h"
@@ -8,6 +9,7 @@
 #include "core/settings.h"
 #include "metadata/fetch.h"
 #include "metadata/parse.h"
+#include "platform/system.h"
 
 namespace {
 
@@ -24,10 +26,78 @@ void clearBuffer(wchar_t (&buffer)[N]) {
 // Fetches into a cleared buffer; the fetch relies on the buffer holding
 // half the read limit in wide characters.
 template <unsigned ReadLimit, std::size_t N>
-int fetchInto(const std::wstring& url, wchar_t (&buffer)[N]) {
+FetchResult fetchResultInto(const std::wstring& url, wchar_t (&buffer)[N]) {
     static_assert(ReadLimit / 2 == N, "text buffer does not match its read limit");
     clearBuffer(buffer);
-    return fetchUrlText(ReadLimit, url.c_str(), buffer);
+    return fetchUrl(ReadLimit, url.c_str(), buffer);
+}
+
+template <unsigned ReadLimit, std::size_t N>
+int fetchInto(const std::wstring& url, wchar_t (&buffer)[N]) {
+    return fetchResultInto<ReadLimit>(url, buffer) == FetchResult::Text ? 1 : 0;
+}
+
+// Waiting for the service at boot. A start-up task often runs before the
+// main adapter has its address, when nothing answers at the metadata address
+// yet; the run that would have worked a few seconds later never comes. So
+// the first request alone, and only while it gets no answer at all, is made
+// again for a while. An answer of any kind is taken as it is, at once.
+constexpr std::uint32_t kServiceWaitMilliseconds = 120000;
+// Attempts start this far apart; one that itself took longer (an address
+// nobody answers takes seconds to give up on) is followed at once.
+constexpr std::uint32_t kAttemptSpacingMilliseconds = 1500;
+// The route added at the start may have failed while the main adapter had
+// no address, so it is added again this often while the wait lasts...
+constexpr std::uint32_t kRouteSpacingMilliseconds = 10000;
+// ... as long as the wait's lines stay within this many, however long it
+// lasts: a route command normally logs two lines, and one more closes the wait.
+constexpr std::size_t kServiceWaitLines = 20;
+constexpr std::size_t kRouteCommandLines = 2;
+
+std::uint32_t elapsedSince(std::uint32_t start) {
+    return platform::tickMilliseconds() - start;  // survives the count's wrapping
+}
+
+unsigned wholeSeconds(std::uint32_t milliseconds) {
+    return static_cast<unsigned>((milliseconds + 500) / 1000);
+}
+
+template <unsigned ReadLimit, std::size_t N>
+FetchResult fetchFirstWaiting(const std::wstring& url, wchar_t (&buffer)[N], RouteStep addRoute) {
+    const std::uint32_t firstAttempt = platform::tickMilliseconds();
+    std::uint32_t attempt = firstAttempt;
+    FetchResult result = fetchResultInto<ReadLimit>(url, buffer);
+    if (result != FetchResult::NoAnswer) return result;
+
+    const std::uint32_t waitStart = platform::tickMilliseconds();
+    const std::size_t linesBefore = logLineCount();
+    logWide(L"no answer from the metadata service, waiting up to %u s for it\n",
+            static_cast<unsigned>(kServiceWaitMilliseconds / 1000));
+    std::uint32_t nextRoute = kRouteSpacingMilliseconds;
+    for (;;) {
+        const std::uint32_t waited = elapsedSince(waitStart);
+        if (waited >= kServiceWaitMilliseconds) break;
+        if (addRoute != nullptr && waited >= nextRoute &&
+            logLineCount() - linesBefore + kRouteCommandLines + 1 <= kServiceWaitLines) {
+            addRoute();
+            nextRoute = elapsedSince(waitStart) + kRouteSpacingMilliseconds;
+        }
+        const std::uint32_t sinceAttempt = elapsedSince(attempt);
+        if (sinceAttempt < kAttemptSpacingMilliseconds) {
+            platform::sleepMilliseconds(kAttemptSpacingMilliseconds - sinceAttempt);
+            if (elapsedSince(waitStart) >= kServiceWaitMilliseconds) break;
+        }
+        attempt = platform::tickMilliseconds();
+        result = fetchResultInto<ReadLimit>(url, buffer);
+        if (result != FetchResult::NoAnswer) {
+            logWide(L"metadata service answered %u s after the first request\n",
+                    wholeSeconds(elapsedSince(firstAttempt)));
+            return result;
+        }
+    }
+    logWide(L"metadata service still unreachable %u s after the first request\n",
+            wholeSeconds(elapsedSince(firstAttempt)));
+    return result;
 }
 
 void removeFirst(TextList& list, const std::wstring& text) {
@@ -130,14 +200,14 @@ int buildRecord(const std::wstring& macsUrl, const std::wstring& entry, AdapterC
 
 }  // namespace
 
-std::unique_ptr<AdapterConfigList> getDesiredConfig() {
+std::unique_ptr<AdapterConfigList> getDesiredConfig(RouteStep addRoute) {
     auto result = std::make_unique<AdapterConfigList>();
     const std::wstring& baseUrl = settings().metadataBaseUrl;
     wchar_t mainMacText[kValueLimit / 2];
     wchar_t macsText[kMacsLimit / 2];
 
     const std::wstring mainMacUrl = baseUrl + L"/meta-data/mac";
-    if (fetchInto<kValueLimit>(mainMacUrl, mainMacText) == 0) {
+    if (fetchFirstWaiting<kValueLimit>(mainMacUrl, mainMacText, addRoute) != FetchResult::Text) {
         logWide(L"get main mac error url:%ls\n", mainMacUrl.c_str());
         return nullptr;
     }

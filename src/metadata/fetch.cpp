@@ -7,14 +7,19 @@
 #include "platform/http.h"
 
 int fetchUrlText(unsigned readLimit, const wchar_t* url, wchar_t* buffer) {
-    if (url == nullptr || buffer == nullptr) return 0;
+    return fetchUrl(readLimit, url, buffer) == FetchResult::Text ? 1 : 0;
+}
+
+FetchResult fetchUrl(unsigned readLimit, const wchar_t* url, wchar_t* buffer) {
+    if (url == nullptr || buffer == nullptr) return FetchResult::Failed;
     const std::size_t capacity = readLimit / 2;  // wide characters, terminator included
-    if (capacity == 0) return 0;
+    if (capacity == 0) return FetchResult::Failed;
 
     const platform::HttpRead read = platform::httpGetOnce(url, readLimit, routeFor(url));
-    if (!read.opened) return 0;  // buffer untouched, as the caller cleared it
+    // The buffer stays untouched, as the caller cleared it.
+    if (!read.opened) return FetchResult::NoAnswer;
     buffer[0] = L'\0';
-    if (!read.readOk) return 0;
+    if (!read.readOk) return FetchResult::Failed;
 
     // A full block without a zero byte means the body may go on behind it;
     // a text that does not fit the buffer is refused rather than cut, since
@@ -24,17 +29,17 @@ int fetchUrlText(unsigned readLimit, const wchar_t* url, wchar_t* buffer) {
     // by the connection: its last entry may be a shorter, still valid text.
     if (read.contentLength &&
         read.bytes.size() < std::min<std::uint64_t>(*read.contentLength, readLimit)) {
-        return 0;
+        return FetchResult::Failed;
     }
 
     const std::size_t zero = read.bytes.find('\0');
-    if (zero == std::string::npos && read.bytes.size() >= readLimit) return 0;
+    if (zero == std::string::npos && read.bytes.size() >= readLimit) return FetchResult::Failed;
     const std::wstring text = platform::ansiToWide(read.bytes.substr(0, zero));
-    if (text.size() >= capacity) return 0;
+    if (text.size() >= capacity) return FetchResult::Failed;
 
     for (std::size_t i = 0; i < text.size(); ++i) buffer[i] = text[i];
     buffer[text.size()] = L'\0';
-    return 1;
+    return FetchResult::Text;
 }
 
 platform::HttpRoute routeFor(const std::wstring& url) {

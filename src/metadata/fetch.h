@@ -10,6 +10,12 @@
 // body was read and fits the buffer; 0 otherwise (the buffer then stays empty).
 int fetchUrlText(unsigned readLimit, const wchar_t* url, wchar_t* buffer);
 
+// The same fetch, telling a service that gave no answer at all (the request
+// could not be opened: no route, no connection, a time-out) from one that
+// answered with something unusable.
+enum class FetchResult { Text, NoAnswer, Failed };
+FetchResult fetchUrl(unsigned readLimit, const wchar_t* url, wchar_t* buffer);
+
 // How the fetch reaches `url`: straight when its host is a link-local IPv4
 // address (169.254.0.0/16), which no proxy could ever reach on this
 // machine's behalf; through the system's proxy settings otherwise, since a

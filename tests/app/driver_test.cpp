@@ -159,3 +159,70 @@ TEST_F(Driver, OneRunAtATime) {
         EXPECT_EQ(consoleText(), "set netcard info fail, detail log in " + logPath + "\n");
     }
 }
+
+TEST_F(Driver, MetadataServiceAwaitedOnlyWhileItGivesNoAnswer) {
+    const std::string route = "route add 169.254.0.0 mask 255.255.128.0 10.0.0.1\n";
+    const std::string routeLines = route + "wait " + route.substr(0, route.size() - 1) +
+                                   "  successfully\n";
+    const std::string waiting = "no answer from the metadata service, waiting up to 120 s for it\n";
+    std::string neverLines = waiting;
+    for (int i = 0; i < 9; ++i) neverLines += routeLines;  // 10, 20, ... 90 s, then no more room
+    const std::string gaveUp = "get main mac error url:http://169.254.0.254/meta-data/mac\n";
+
+    struct Case {
+        const char* name;
+        std::uint64_t answersFrom;       // simulated time the service starts answering
+        unsigned unansweredMilliseconds;  // what one unanswered try costs
+        const char* answer;              // what it answers then
+        std::string lines;               // the block between the route and the driver's line
+        std::size_t requests;
+        std::uint64_t endsBy;            // simulated time the run is over by
+    };
+    const Case cases[] = {
+        {"answers at once", 0, 0, "52:54:00:00:00:01", "main mac=52:54:00:00:00:01\nvecMacs.size:0\n",
+         2, 0},
+        // Tries at 0, 1.5, 3 and 4.5 s.
+        {"answers after 4 s", 4000, 0, "52:54:00:00:00:01",
+         waiting + "metadata service answered 5 s after the first request\n"
+                   "main mac=52:54:00:00:00:01\nvecMacs.size:0\n",
+         5, 4500},
+        // Each unanswered try takes 3 s, so the next follows at once.
+        {"answers after 4 s, tries of 3 s", 4000, 3000, "52:54:00:00:00:01",
+         waiting + "metadata service answered 6 s after the first request\n"
+                   "main mac=52:54:00:00:00:01\nvecMacs.size:0\n",
+         4, 6000},
+        // An error page is an answer: taken at once, as it is.
+        {"error page", 0, 0, "<h1>503</h1>", "main mac=<h1>503</h1>\nmain mac error\n", 1, 0},
+        {"never answers", UINT64_MAX, 0, "",
+         neverLines + "metadata service still unreachable 120 s after the first request\n" + gaveUp,
+         80, 120000},
+        {"never answers, tries of 3 s", UINT64_MAX, 3000, "",
+         neverLines + "metadata service still unreachable 123 s after the first request\n" + gaveUp,
+         41, 123000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::reset();
+        sim::setLocalTime({2026, 3, 4, 5, 6, 7});
+        std::remove(logPath.c_str());
+        writeFile(iniPath, "[eth0]\nGATEWAY=10.0.0.1\n");
+        sim::HttpAnswer mainMac;
+        mainMac.body = c.answer;
+        mainMac.answersFrom = c.answersFrom;
+        mainMac.unansweredMilliseconds = c.unansweredMilliseconds;
+        sim::setHttpAnswer(L"http://169.254.0.254/meta-data/mac", mainMac);
+        sim::setHttpBody(L"http://169.254.0.254/meta-data/network/interfaces/macs/",
+                         "52:54:00:00:00:01/\n");
+
+        EXPECT_EQ(runConfiguration(), -1);
+
+        EXPECT_EQ(readFile(logPath), "start time 2026-3-4, 5: 6: 7\nstarting config ip address\n" +
+                                         routeLines + c.lines +
+                                         "config file error , no configure information\n"
+                                         "configure end\nend time 2026-3-4, 5: 6: 7\n\n");
+        EXPECT_EQ(sim::httpRequests().size(), c.requests);
+        EXPECT_EQ(sim::nowMilliseconds(), c.endsBy);
+        EXPECT_EQ(readFile(iniPath), "[eth0]\nGATEWAY=10.0.0.1\n");
+        EXPECT_FALSE(fileExistsOnDisk(backupPath));
+    }
+}

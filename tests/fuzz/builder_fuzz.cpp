@@ -114,10 +114,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::unique_ptr<AdapterConfigList> desired = getDesiredConfig();
 
-    // Every request past the first two names a checked hardware address, and
-    // the gateway and mask requests a checked primary address.
+    // The main address is asked again only while it gets no answer at all.
     const std::vector<std::wstring>& requests = sim::httpRequests();
-    for (std::size_t i = 2; i < requests.size(); ++i) {
+    std::size_t mainAsked = 0;
+    while (mainAsked < requests.size() && requests[mainAsked] == base + L"/meta-data/mac") ++mainAsked;
+    const bool mainUnanswered = !input.empty() && !input[0].empty() && input[0][0] == kUnreachable;
+    REQUIRE(mainAsked == 1 || (mainUnanswered && mainAsked > 1));
+    // Every request past the main address and the listing names a checked
+    // hardware address, and the gateway and mask requests a checked primary
+    // address.
+    for (std::size_t i = mainAsked + 1; i < requests.size(); ++i) {
         const std::wstring& url = requests[i];
         REQUIRE(url.compare(0, macsUrl.size(), macsUrl) == 0);
         const std::wstring rest = url.substr(macsUrl.size());

@@ -52,6 +52,10 @@ HttpRead httpGetOnce(const std::wstring& url, std::size_t limit, HttpRoute route
     const auto found = s.answers.find(url);
     if (found == s.answers.end()) return read;
     const sim::HttpAnswer& answer = found->second;
+    if (sim::nowMilliseconds() < answer.answersFrom) {
+        sim::advanceMilliseconds(answer.unansweredMilliseconds);
+        return read;
+    }
     if (answer.kind == sim::HttpAnswer::Kind::Unreachable) return read;
 
     read.opened = true;

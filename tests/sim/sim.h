@@ -45,6 +45,10 @@ struct HttpAnswer {
     // A Content-Length longer than the body: the connection closes early
     // and the read returns what arrived, as WinINet does.
     std::optional<std::uint64_t> announcedLength;
+    // Before this simulated time nothing answers at all, each such try
+    // taking `unansweredMilliseconds` (an address nobody answers for).
+    std::uint64_t answersFrom = 0;
+    unsigned unansweredMilliseconds = 0;
 };
 void setHttpAnswer(const std::wstring& url, HttpAnswer answer);
 void setHttpBody(const std::wstring& url, const std::string& body);

@@ -12,6 +12,7 @@ SCENARIOS = [
     ("missing_ini", files.missing_ini),
     ("missing_gateway", files.missing_gateway),
     ("metadata_down", metadata.metadata_down),
+    ("metadata_late", metadata.metadata_late),
     ("only_main_listed", metadata.only_main_listed),
     ("malformed_address", metadata.malformed_address),
     ("adapter_appears", success.adapter_appears),

@@ -1,32 +1,71 @@
-"""What the metadata service answers: nothing listening, only the machine's
-own adapter listed, bad values and 404 pages, a resource that never
-answers, a body cut short.
+"""What the metadata service answers: nothing listening, nothing there for
+the first seconds, only the machine's own adapter listed, bad values and 404
+pages, a resource that never answers, a body cut short.
 """
 import time
 
 from ..checks import Checker, section
 from ..lab import MAIN, STANDARD_INI, Desired, metadata_tree
-from ..machine import Adapter
-from ..program import MACS, METADATA_URL, ROUTE_CMD, builder_lines, commands_for, fetch_paths
-from .common import ETH1, ETH2, WANT1, new_lab, setup_one
+from ..machine import METADATA_ADDRESS, Adapter
+from ..program import (MACS, METADATA_URL, ROUTE_CMD, SERVICE_ANSWERED, SERVICE_GAVE_UP, SERVICE_WAIT,
+                       SERVICE_WAIT_SECONDS, builder_lines, commands_for, fetch_paths)
+from .common import ETH1, ETH2, WANT1, new_lab, setup_one, setup_two
+from .success import expect_two_applied
 
 
 def metadata_down(env):
-    """Nothing listens on the metadata address: the run fails after the route."""
+    """Nothing listens on the metadata address: the run waits for it, then fails after the bound."""
     ck = Checker("metadata_down")
+    route_lines = [ROUTE_CMD, "wait %s  successfully" % ROUTE_CMD]
     with new_lab(env, "down") as lab:
         lab.add(MAIN, ETH1)
         lab.files(STANDARD_INI)  # no server: nothing listens on the metadata address
-        out = lab.run()
+        out = lab.run(timeout=SERVICE_WAIT_SECONDS + 60)
         env.show(ck, out)
         ck.console(out, success=False)
-        ck.log_exact(out, [ROUTE_CMD, "wait %s  successfully" % ROUTE_CMD,
-                           "get main mac error url:%s/meta-data/mac" % METADATA_URL,
-                           "config file error , no configure information"])
-        ck.commands(out, [ROUTE_CMD])
+        # The route again every 10 s while the wait's 20 lines allow: nine times.
+        ck.log_exact(out, route_lines + [SERVICE_WAIT] + route_lines * 9 +
+                     [SERVICE_GAVE_UP, "get main mac error url:%s/meta-data/mac" % METADATA_URL,
+                      "config file error , no configure information"])
+        ck.commands(out, [ROUTE_CMD] * 10)
+        ck.note = "run took %.0f s" % out.seconds
+        ck.true(SERVICE_WAIT_SECONDS <= out.seconds < SERVICE_WAIT_SECONDS + 15,
+                "gave up after the bound of %d s" % SERVICE_WAIT_SECONDS, "%.1f s" % out.seconds)
         ck.ini_untouched(out, lab.ini_before)
         ck.adapter(out, "eth1", ["10.1.0.99/24"], "10.1.0.254", 101)
         ck.metadata_route(out)
+    return [ck]
+
+
+def metadata_late(env):
+    """Nothing answers at the metadata address for the first 4 s, as before the network is up: the run waits, then configures as usual."""
+    ck = Checker("metadata_late")
+    late = 4.0
+    back = {}
+
+    def bring_back(lab, run):
+        if not back and time.time() - run.started >= late:
+            lab.machine.ip("addr", "add", METADATA_ADDRESS + "/32", "dev", "lo")
+            back["at"] = time.time()
+
+    with new_lab(env, "late") as lab:
+        setup_two(lab)
+        # nginx keeps its socket; without the address nobody answers it, and
+        # the route through eth0's gateway leads nowhere.
+        lab.machine.ip("addr", "del", METADATA_ADDRESS + "/32", "dev", "lo")
+        out = lab.run(on_tick=bring_back)
+        env.show(ck, out)
+        expect_two_applied(ck, out, lab)
+        ck.log_order(out, [ROUTE_CMD, "wait %s  successfully" % ROUTE_CMD, SERVICE_WAIT, SERVICE_ANSWERED,
+                           "main mac=52:54:00:00:00:10"], "waited for the service, then went on")
+        closing = out.started + out.pty.answered_at if out.pty.answered_at is not None else None
+        if back and closing is not None:
+            ck.note = "closing line %.1f s after the service came back, %.1f s after the start" % (
+                closing - back["at"], closing - out.started)
+            ck.true(closing - out.started < 10, "the run was over within 10 s",
+                    "%.1f s" % (closing - out.started))
+        else:
+            ck.true(False, "the service came back and the run closed", repr(back))
     return [ck]
 
 
