@@ -31,13 +31,11 @@ bool contains(const TextList& list, const std::wstring& text) {
     return false;
 }
 
+// The first %ls names netsh: c:\\windows\\system32\\netsh.exe on a standard install.
 const wchar_t* const kSetLegacy =
-    L"c:\\windows\\system32\\netsh.exe interface ip set address name=\"%ls\" static %ls %ls %ls"
-    L" gwmetric=1";
-const wchar_t* const kSet =
-    L"c:\\windows\\system32\\netsh.exe interface ip set address name=\"%ls\" static %ls %ls %ls";
-const wchar_t* const kAdd =
-    L"c:\\windows\\system32\\netsh.exe interface ip add address name=\"%ls\" %ls %ls";
+    L"%ls interface ip set address name=\"%ls\" static %ls %ls %ls gwmetric=1";
+const wchar_t* const kSet = L"%ls interface ip set address name=\"%ls\" static %ls %ls %ls";
+const wchar_t* const kAdd = L"%ls interface ip add address name=\"%ls\" %ls %ls";
 
 // A command that did not fit the buffer is not run: a cut command line
 // could do something other than what was meant.
@@ -100,10 +98,12 @@ void setAdapterConfig(const AdapterConfig& desired, const AdapterConfigList& cur
     const std::wstring gateway = fieldText(desired.gateway);
     const TextList& addresses = *desired.ipList;
 
+    const std::wstring netsh = systemProgramPath(L"netsh.exe");
+    const std::wstring netshName = commandLineName(netsh);
     wchar_t command[kCommandSize] = {};
     const int setWritten = std::swprintf(command, kCommandSize, legacyOs ? kSetLegacy : kSet,
-                                         name.c_str(), addresses[0].c_str(), mask.c_str(),
-                                         gateway.c_str());
+                                         netshName.c_str(), name.c_str(), addresses[0].c_str(),
+                                         mask.c_str(), gateway.c_str());
 
     if (ipConfigChanged(desired, current) == 0) {
         logWide(L"config ip submask gateway is not changed...\n");
@@ -111,10 +111,10 @@ void setAdapterConfig(const AdapterConfig& desired, const AdapterConfigList& cur
     }
 
     logWide(L"start set config ip submask gateway...\n");
-    if (commandFits(command, setWritten, name)) runCommand(command);
+    if (commandFits(command, setWritten, name)) runCommand(netsh, command);
     for (std::size_t i = 1; i < addresses.size(); ++i) {
-        const int written = std::swprintf(command, kCommandSize, kAdd, name.c_str(),
-                                          addresses[i].c_str(), mask.c_str());
-        if (commandFits(command, written, name)) runCommand(command);
+        const int written = std::swprintf(command, kCommandSize, kAdd, netshName.c_str(),
+                                          name.c_str(), addresses[i].c_str(), mask.c_str());
+        if (commandFits(command, written, name)) runCommand(netsh, command);
     }
 }

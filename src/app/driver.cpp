@@ -86,6 +86,9 @@ int runConfiguration() {
 }
 
 int runEntry() {
+    // Before anything loads a library: run as the system account, nothing
+    // planted in the current directory may load into the program.
+    platform::removeCurrentDirectoryFromDllSearch();
     const std::optional<unsigned> major = platform::osMajorVersion();
     if (major && *major < 6) legacyOs = 1;
 

@@ -15,9 +15,10 @@ struct StartResult {
     unsigned long errorCode = 0;    // the system's error code when it could not
 };
 
-// Starts the command line as a hidden child sharing the program's console,
+// Starts `program` (a full path, taken as it is: nothing is searched for)
+// with the command line as a hidden child sharing the program's console,
 // environment and current directory; handles are not inherited.
-StartResult startHiddenChild(const std::wstring& commandLine);
+StartResult startHiddenChild(const std::wstring& program, const std::wstring& commandLine);
 
 enum class WaitOutcome { Ended, TimedOut, Failed };
 

@@ -23,6 +23,14 @@ struct LocalTime {
 
 LocalTime localTime();
 
+// The system's own folder (its programs: netsh, route), or nothing when the
+// query fails.
+std::optional<std::wstring> systemDirectory();
+
+// Takes the current directory out of the places libraries are loaded from
+// for the rest of the run.
+void removeCurrentDirectoryFromDllSearch();
+
 void sleepMilliseconds(unsigned milliseconds);
 
 // A millisecond count that only moves forward while the program runs; it

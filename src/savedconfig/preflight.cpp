@@ -29,7 +29,8 @@ int enableLocalNetwork() {
     wchar_t command[260] = {};
     std::swprintf(command, 260, L"route add 169.254.0.0 mask 255.255.128.0 %ls", gateway);
     // Whatever route makes of it (the route may well exist already), the
-    // fetch that follows is the real test.
-    runCommand(command);
+    // fetch that follows is the real test. The command line names route as
+    // it always has; what starts is the system's own.
+    runCommand(systemProgramPath(L"route.exe"), command);
     return 1;
 }

@@ -2,6 +2,7 @@
 #include "adapters/snapshot.h"
 #include "adapters/test_records.h"
 #include "core/settings.h"
+#include "sim/commands.h"
 #include "support/sim_test.h"
 
 namespace {
@@ -121,6 +122,18 @@ TEST_F(ApplyTest, CommandsRunOnlyWhenSomethingDiffers) {
                   kSetPrefix + L"Local Area Connection 2\" static 10.0.0.5 255.255.255.0 10.0.0.254",
                   kAddPrefix + L"Local Area Connection 2\" 10.0.0.6 255.255.255.0",
                   kAddPrefix + L"Local Area Connection 2\" 10.0.0.7 255.255.255.0"}));
+    EXPECT_EQ(sim::programsStarted(),
+              std::vector<std::wstring>(3, L"C:\\Windows\\system32\\netsh.exe"));
+
+    // Windows elsewhere: netsh from there, named by its path.
+    sim::resetCommands();
+    sim::setSystemDirectory(std::wstring(L"D:\\Win Dows\\system32"));
+    setAdapterConfig(moved, current);
+    ASSERT_EQ(sim::commandsStarted().size(), 3u);
+    EXPECT_EQ(sim::commandsStarted()[1],
+              L"\"D:\\Win Dows\\system32\\netsh.exe\" interface ip add address name=\"Local Area "
+              L"Connection 2\" 10.0.0.6 255.255.255.0");
+    EXPECT_EQ(sim::programsStarted()[1], L"D:\\Win Dows\\system32\\netsh.exe");
 }
 
 TEST_F(ApplyTest, LegacySystemsGetTheGatewayMetricOnTheSetCommandOnly) {

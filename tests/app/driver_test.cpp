@@ -141,13 +141,16 @@ TEST_F(Driver, OneRunAtATime) {
         EXPECT_EQ(runEntry(), 0);
 
         EXPECT_EQ(sim::nowMilliseconds(), c.waited);
-        // The lock covers the whole block and the closing line, not "pause".
+        // The current directory leaves the library search before anything
+        // else; the lock covers the whole block and the closing line, not
+        // "pause".
         const std::vector<std::string> events(sim::systemEvents().begin() + eventsBefore,
                                               sim::systemEvents().end());
         if (c.lockTaken) {
-            EXPECT_EQ(events, (std::vector<std::string>{"lock", "log", "console", "unlock", "key"}));
+            EXPECT_EQ(events, (std::vector<std::string>{"dll search", "lock", "log", "console",
+                                                        "unlock", "key"}));
         } else {
-            EXPECT_EQ(events, (std::vector<std::string>{"log", "console", "key"}));
+            EXPECT_EQ(events, (std::vector<std::string>{"dll search", "log", "console", "key"}));
         }
         // Whatever the wait gave, the run itself goes its usual way.
         std::string block = kPreflightFailure;

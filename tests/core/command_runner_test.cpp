@@ -1,5 +1,7 @@
 #include <cwchar>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "core/command_runner.h"
 #include "sim/commands.h"
@@ -15,7 +17,7 @@ protected:
     std::wstring run(const wchar_t* command) {
         wchar_t buffer[260] = {};
         std::swprintf(buffer, 260, L"%ls", command);
-        runCommand(buffer);
+        runCommand(L"C:\\Windows\\system32\\netsh.exe", buffer);
         return buffer;
     }
 };
@@ -100,4 +102,32 @@ TEST_F(CommandRunnerTest, UnstartableCommandLogsTheNarrowErrorLineOnly) {
     EXPECT_EQ(sim::commandsStarted().size(), 2u);
     EXPECT_EQ(sim::nowMilliseconds(), 0u);
     EXPECT_EQ(sim::childrenHeld(), 0u);
+}
+
+TEST_F(CommandRunnerTest, SystemProgramsAreStartedByTheirFullPath) {
+    struct Case {
+        std::optional<std::wstring> folder;
+        const wchar_t* path;  // what starts
+        const wchar_t* name;  // how a command line names it
+    };
+    const Case cases[] = {
+        // A standard install: command lines read as they always have.
+        {std::wstring(L"C:\\Windows\\system32"), L"C:\\Windows\\system32\\netsh.exe",
+         L"c:\\windows\\system32\\netsh.exe"},
+        {std::wstring(L"E:\\WINNT\\System32\\"), L"E:\\WINNT\\System32\\netsh.exe",
+         L"E:\\WINNT\\System32\\netsh.exe"},
+        {std::wstring(L"D:\\Win Dows\\system32"), L"D:\\Win Dows\\system32\\netsh.exe",
+         L"\"D:\\Win Dows\\system32\\netsh.exe\""},
+        {std::nullopt, L"c:\\windows\\system32\\netsh.exe", L"c:\\windows\\system32\\netsh.exe"},
+    };
+    for (const Case& c : cases) {
+        sim::setSystemDirectory(c.folder);
+        const std::wstring path = systemProgramPath(L"netsh.exe");
+        EXPECT_EQ(path, c.path);
+        EXPECT_EQ(commandLineName(path), c.name);
+    }
+    wchar_t buffer[260] = L"route add 169.254.0.0 mask 255.255.128.0 10.0.0.1";
+    runCommand(L"C:\\Windows\\system32\\route.exe", buffer);
+    EXPECT_EQ(sim::programsStarted(), std::vector<std::wstring>{L"C:\\Windows\\system32\\route.exe"});
+    EXPECT_EQ(sim::commandsStarted(), std::vector<std::wstring>{buffer});
 }

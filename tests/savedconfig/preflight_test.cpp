@@ -1,6 +1,7 @@
 #include <string>
 
 #include "savedconfig/preflight.h"
+#include "sim/commands.h"
 #include "sim/sim.h"
 #include "support/sim_test.h"
 
@@ -55,6 +56,9 @@ TEST_F(PreflightTest, ValidGatewayAddsTheRoute) {
     EXPECT_EQ(enableLocalNetwork(), 1);
     ASSERT_EQ(sim::commandsStarted().size(), 1u);
     EXPECT_EQ(sim::commandsStarted()[0], L"route add 169.254.0.0 mask 255.255.128.0 10.0.0.1");
+    // Named as always, started from the system folder: never one planted
+    // beside the program or in the current directory.
+    EXPECT_EQ(sim::programsStarted()[0], L"C:\\Windows\\system32\\route.exe");
     EXPECT_EQ(logText(),
               "route add 169.254.0.0 mask 255.255.128.0 10.0.0.1\n"
               "wait route add 169.254.0.0 mask 255.255.128.0 10.0.0.1  successfully\n");

@@ -23,6 +23,7 @@ struct Child {
 struct CommandState {
     std::vector<std::pair<std::wstring, Behaviour>> behaviours;
     std::vector<std::wstring> started;
+    std::vector<std::wstring> programs;
     std::vector<std::int64_t> outputSizes;
     std::map<platform::ChildId, Child> children;
     platform::ChildId nextId = 1;
@@ -60,6 +61,7 @@ void setCommandBehaviour(const std::wstring& prefix, CommandBehaviour behaviour)
 }
 
 const std::vector<std::wstring>& commandsStarted() { return state().started; }
+const std::vector<std::wstring>& programsStarted() { return state().programs; }
 
 const std::vector<std::int64_t>& outputSizeAtStart() { return state().outputSizes; }
 
@@ -69,9 +71,10 @@ std::size_t childrenHeld() { return state().children.size(); }
 
 namespace platform {
 
-StartResult startHiddenChild(const std::wstring& commandLine) {
+StartResult startHiddenChild(const std::wstring& program, const std::wstring& commandLine) {
     CommandState& s = state();
     s.started.push_back(commandLine);
+    s.programs.push_back(program);
     s.outputSizes.push_back(outputSizeOnDisk());
 
     const Behaviour behaviour = behaviourFor(commandLine);

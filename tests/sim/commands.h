@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace sim {
@@ -15,5 +16,8 @@ const std::vector<std::int64_t>& outputSizeAtStart();
 
 // Children started and not yet released.
 std::size_t childrenHeld();
+
+// The program (full path) each command line was started with, in order.
+const std::vector<std::wstring>& programsStarted();
 
 }  // namespace sim

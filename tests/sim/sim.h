@@ -21,6 +21,8 @@ void reset();
 // ---- system: version, clock, console -------------------------------------
 void setOsMajorVersion(std::optional<unsigned> major);
 void setLocalTime(const platform::LocalTime& time);
+// Where the system's programs live (nothing: the query fails).
+void setSystemDirectory(std::optional<std::wstring> folder);
 // Simulated milliseconds since reset; advanced by sleeps and waits.
 std::uint64_t nowMilliseconds();
 void advanceMilliseconds(std::uint64_t milliseconds);
@@ -35,7 +37,8 @@ unsigned keyWaits();
 void setOtherRunHolds(std::optional<std::uint64_t> milliseconds);
 void setRunLockUnavailable(unsigned long errorCode);
 // What the run did with the lock, its output and the console, in order:
-// "lock", "unlock", "log", "console", "key".
+// "dll search" (the current directory taken out of it), "lock", "unlock",
+// "log", "console", "key".
 const std::vector<std::string>& systemEvents();
 
 // ---- metadata service ----------------------------------------------------

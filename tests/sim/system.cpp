@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/system.h"
@@ -12,6 +13,7 @@ namespace {
 
 struct SystemState {
     std::optional<unsigned> osMajor = 10u;
+    std::optional<std::wstring> systemDirectory = std::wstring(L"C:\\Windows\\system32");
     platform::LocalTime time{2026, 12, 8, 9, 5, 7};
     std::uint64_t now = 0;
     std::vector<unsigned> sleeps;
@@ -62,6 +64,7 @@ void resetSystem() {
 
 void setOsMajorVersion(std::optional<unsigned> major) { state().osMajor = major; }
 void setLocalTime(const platform::LocalTime& time) { state().time = time; }
+void setSystemDirectory(std::optional<std::wstring> folder) { state().systemDirectory = std::move(folder); }
 std::uint64_t nowMilliseconds() { return state().now; }
 void advanceMilliseconds(std::uint64_t milliseconds) { state().now += milliseconds; }
 const std::vector<unsigned>& sleepsTaken() { return state().sleeps; }
@@ -86,6 +89,10 @@ namespace platform {
 std::optional<unsigned> osMajorVersion() { return state().osMajor; }
 
 LocalTime localTime() { return state().time; }
+
+std::optional<std::wstring> systemDirectory() { return state().systemDirectory; }
+
+void removeCurrentDirectoryFromDllSearch() { state().events.push_back("dll search"); }
 
 std::uint32_t tickMilliseconds() { return static_cast<std::uint32_t>(state().now); }
 

@@ -49,15 +49,15 @@ std::string sleeperPath() {
 
 std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
-// Runs the command through the runner with standard output on a fresh log;
-// returns the log.
+// Runs the command (its program is its first word) through the runner with
+// standard output on a fresh log; returns the log.
 std::string runLogged(const std::string& command, const std::string& logName) {
     std::remove(logName.c_str());
     std::setlocale(LC_ALL, "");
     platform::redirectOutputToLog(widen(logName));
     wchar_t buffer[260] = {};
     std::swprintf(buffer, 260, L"%ls", widen(command).c_str());
-    runCommand(buffer);
+    runCommand(widen(command.substr(0, command.find(' '))), buffer);
     logFlush();
     platform::restoreConsoleOutput();
     // gtest's own report now goes to the console, so the log is shown where
@@ -123,7 +123,8 @@ TEST(WinProcess, PlatformLayerReportsEndTimeOutAndUnknownChildren) {
     const std::string sleeper = sleeperPath();
     ASSERT_FALSE(sleeper.empty());
     const std::string marker = "addrsmith_platform.marker";
-    const platform::StartResult started = platform::startHiddenChild(widen(sleeper + " 1500 " + marker));
+    const platform::StartResult started =
+        platform::startHiddenChild(widen(sleeper), widen("sleeper 1500 " + marker));
     ASSERT_TRUE(started.child.has_value());
     EXPECT_EQ(platform::waitForChild(*started.child, 10), platform::WaitOutcome::TimedOut);
     EXPECT_EQ(platform::waitForChild(*started.child, 10000), platform::WaitOutcome::Ended);
@@ -132,7 +133,8 @@ TEST(WinProcess, PlatformLayerReportsEndTimeOutAndUnknownChildren) {
     EXPECT_EQ(platform::waitForChild(*started.child, 10), platform::WaitOutcome::Failed);
     std::remove(marker.c_str());
 
-    const platform::StartResult missing = platform::startHiddenChild(L"Z:\\no\\such\\program.exe");
+    const platform::StartResult missing =
+        platform::startHiddenChild(L"Z:\\no\\such\\program.exe", L"program.exe");
     EXPECT_FALSE(missing.child.has_value());
     EXPECT_NE(missing.errorCode, 0ul);
 }

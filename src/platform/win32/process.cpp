@@ -23,7 +23,7 @@ platform::ChildId nextId = 1;
 
 namespace platform {
 
-StartResult startHiddenChild(const std::wstring& commandLine) {
+StartResult startHiddenChild(const std::wstring& program, const std::wstring& commandLine) {
     // The system may write into the command line while it parses it, so it
     // gets a copy of its own.
     std::vector<wchar_t> writable(commandLine.begin(), commandLine.end());
@@ -36,8 +36,10 @@ StartResult startHiddenChild(const std::wstring& commandLine) {
     PROCESS_INFORMATION info{};
 
     StartResult result;
-    if (!::CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &info)) {
+    // With the program named, the system searches nowhere: a bare name would
+    // first be looked for beside addrsmith.exe and in the current directory.
+    if (!::CreateProcessW(program.c_str(), writable.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          nullptr, &startup, &info)) {
         result.errorCode = ::GetLastError();
         return result;
     }

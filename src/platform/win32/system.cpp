@@ -29,6 +29,19 @@ LocalTime localTime() {
     return LocalTime{t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
 }
 
+std::optional<std::wstring> systemDirectory() {
+    wchar_t path[MAX_PATH + 1] = {};
+    const UINT length = ::GetSystemDirectoryW(path, MAX_PATH + 1);
+    if (length == 0 || length > MAX_PATH) return std::nullopt;
+    return std::wstring(path, length);
+}
+
+void removeCurrentDirectoryFromDllSearch() {
+    // An empty folder takes the current directory out of the search: a
+    // library planted there must never load into a run of the system account.
+    ::SetDllDirectoryW(L"");
+}
+
 void sleepMilliseconds(unsigned milliseconds) { ::Sleep(milliseconds); }
 
 // GetTickCount, not its 64-bit successor, which older systems lack.
