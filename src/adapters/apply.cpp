@@ -59,12 +59,11 @@ const wchar_t* unusableAdapterNameReason(const std::wstring& friendlyName) {
 }
 
 int ipConfigChanged(const AdapterConfig& desired, const AdapterConfigList& current) {
+    // The newest snapshot of the adapter: matching may have waited minutes
+    // for other adapters since its first look at this one.
     const AdapterConfig* found = nullptr;
     for (const AdapterConfig& record : current) {
-        if (sameMac(record.mac, desired.mac)) {
-            found = &record;
-            break;
-        }
+        if (sameMac(record.mac, desired.mac)) found = &record;
     }
     if (found == nullptr) return 1;
 

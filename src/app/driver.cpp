@@ -24,7 +24,8 @@ int runSteps(std::unique_ptr<AdapterConfigList>& desired) {
 
     // While the service does not answer yet, the route is added again now
     // and then: the first try may have come before the main adapter was up.
-    desired = getDesiredConfig([] { enableLocalNetwork(); });
+    std::size_t leftOut = 0;
+    desired = getDesiredConfig([] { enableLocalNetwork(); }, &leftOut);
     if (!desired || desired->empty()) {
         logWide(L"config file error , no configure information\n");
         return -1;
@@ -39,6 +40,9 @@ int runSteps(std::unique_ptr<AdapterConfigList>& desired) {
         logWide(L"config file error , set ip config ini fail\n");
         result = -1;
     }
+    // The others are configured and saved, but a listed adapter that was
+    // left out means the machine is not as the service describes it.
+    if (leftOut > 0) result = -1;
     return result;
 }
 

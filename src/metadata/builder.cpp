@@ -117,53 +117,64 @@ std::wstring entryUrl(const std::wstring& macsUrl, const std::wstring& entry,
 }
 
 // Fetches, logs and checks one address-valued resource (the gateway or the
-// mask of the primary address) and copies it into the record's field.
+// mask of the primary address) and copies it into the record's field. The
+// reason it could not, or nullptr.
 template <std::size_t N>
-int fetchAddressValue(const std::wstring& url, const wchar_t* fetchFailedLine,
-                      const wchar_t* valueLine, const wchar_t* checkFailedLine,
-                      wchar_t (&field)[N]) {
+const wchar_t* fetchAddressValue(const std::wstring& url, const wchar_t* fetchFailedLine,
+                                 const wchar_t* valueLine, const wchar_t* checkFailedLine,
+                                 const wchar_t* what, wchar_t (&field)[N], std::wstring& why) {
     wchar_t text[kValueLimit / 2];
     if (fetchInto<kValueLimit>(url, text) == 0) {
         logWide(fetchFailedLine, url.c_str());
-        return 0;
+        why = std::wstring(L"its ") + what + L" could not be fetched";
+        return why.c_str();
     }
     logWide(valueLine, text);
     if (checkIpAddr(text) == 0) {
         logWide(checkFailedLine);
-        return 0;
+        why = std::wstring(L"its ") + what + L" is not an IPv4 address";
+        return why.c_str();
     }
     copyText(field, text);
-    return 1;
+    return nullptr;
 }
 
-// One listed adapter's turn. Non-zero when the record is complete; on 0
-// the caller drops whatever was filled in.
-int buildRecord(const std::wstring& macsUrl, const std::wstring& entry, AdapterConfig& record) {
+// How one listed adapter's turn ended.
+enum class Turn { Built, NothingToConfigure, Dropped };
+
+// One listed adapter's turn. On anything but Built the caller drops
+// whatever was filled in; `why` says why an adapter was dropped.
+Turn buildRecord(const std::wstring& macsUrl, const std::wstring& entry, AdapterConfig& record,
+                 std::wstring& why) {
     wchar_t primaryText[kValueLimit / 2];
     wchar_t ipsText[kIpsLimit / 2];
 
     if (checkMac(entry.c_str()) == 0) {
         logWide(L"check mac error\n");
-        return 0;
+        why = L"the listing entry is not a hardware address";
+        return Turn::Dropped;
     }
     clearRecord(record);
 
     std::wstring url = entryUrl(macsUrl, entry, L"primary-local-ipv4/");
     if (fetchInto<kValueLimit>(url, primaryText) == 0) {
         logWide(L"get primary-local-ipv4 error url:%ls\n", url.c_str());
-        return 0;
+        why = L"its primary address could not be fetched";
+        return Turn::Dropped;
     }
     logWide(L"config main ip=%ls\n", primaryText);
     if (checkIpAddr(primaryText) == 0) {
         logWide(L"check main ip addr fail\n");
-        return 0;
+        why = L"its primary address is not an IPv4 address";
+        return Turn::Dropped;
     }
     const std::wstring primaryIp = primaryText;
 
     url = entryUrl(macsUrl, entry, L"local-ipv4s/");
     if (fetchInto<kIpsLimit>(url, ipsText) == 0) {
         logWide(L"get local-ipv4s error url:%ls\n", url.c_str());
-        return 0;
+        why = L"its address list could not be fetched";
+        return Turn::Dropped;
     }
     TextList vecIps = splitListing(ipsText, L"/");
     logNarrow("vecIps.size:%d\n", static_cast<int>(vecIps.size()));
@@ -171,10 +182,12 @@ int buildRecord(const std::wstring& macsUrl, const std::wstring& entry, AdapterC
         logWide(L"config ip=%ls\n", ip.c_str());
         if (checkIpAddr(ip.c_str()) == 0) {
             logWide(L"check ip addr fail\n");
-            return 0;
+            why = L"its address list holds something that is not an IPv4 address";
+            return Turn::Dropped;
         }
     }
-    if (vecIps.empty()) return 0;
+    // No address asked for: nothing to configure, and nothing left out.
+    if (vecIps.empty()) return Turn::NothingToConfigure;
 
     // The primary address leads; its first listed copy gives way to it.
     removeFirst(vecIps, primaryIp);
@@ -184,23 +197,32 @@ int buildRecord(const std::wstring& macsUrl, const std::wstring& entry, AdapterC
 
     const std::wstring addressUrl = entryUrl(macsUrl, entry, L"local-ipv4s/") + firstIp;
     if (fetchAddressValue(addressUrl + L"/gateway", L"get gateway error url:%ls\n",
-                          L"config gateway=%ls\n", L"check gateway addr fail\n",
-                          record.gateway) == 0) {
-        return 0;
-    }
-    if (fetchAddressValue(addressUrl + L"/subnet-mask", L"get mask error url:%ls\n",
-                          L"config mask=%ls\n", L"check mask addr fail\n", record.mask) == 0) {
-        return 0;
+                          L"config gateway=%ls\n", L"check gateway addr fail\n", L"gateway",
+                          record.gateway, why) != nullptr ||
+        fetchAddressValue(addressUrl + L"/subnet-mask", L"get mask error url:%ls\n",
+                          L"config mask=%ls\n", L"check mask addr fail\n", L"subnet mask",
+                          record.mask, why) != nullptr) {
+        return Turn::Dropped;
     }
 
     logWide(L"config macaddr=%ls\n", entry.c_str());
     macTextToBytes(entry.c_str(), record.mac);  // cannot fail on a checked text
-    return 1;
+    return Turn::Built;
+}
+
+// Whether a listing entry names the machine's own adapter: the same six
+// bytes, whatever the letter case of either text.
+bool namesMainAdapter(const std::wstring& entry, const std::uint8_t (&mainBytes)[6]) {
+    if (checkMac(entry.c_str()) == 0) return false;
+    std::uint8_t bytes[6] = {};
+    macTextToBytes(entry.c_str(), bytes);
+    return std::equal(std::begin(bytes), std::end(bytes), std::begin(mainBytes));
 }
 
 }  // namespace
 
-std::unique_ptr<AdapterConfigList> getDesiredConfig(RouteStep addRoute) {
+std::unique_ptr<AdapterConfigList> getDesiredConfig(RouteStep addRoute, std::size_t* leftOut) {
+    if (leftOut != nullptr) *leftOut = 0;
     auto result = std::make_unique<AdapterConfigList>();
     const std::wstring& baseUrl = settings().metadataBaseUrl;
     wchar_t mainMacText[kValueLimit / 2];
@@ -225,18 +247,31 @@ std::unique_ptr<AdapterConfigList> getDesiredConfig(RouteStep addRoute) {
         return nullptr;
     }
     TextList vecMacs = splitListing(macsText, L"/");
-    // The machine's own adapter is never touched.
-    removeFirst(vecMacs, mainMac);
+    // The machine's own adapter is never touched, however often and in
+    // whatever letter case the listing names it.
+    std::uint8_t mainBytes[6] = {};
+    macTextToBytes(mainMac.c_str(), mainBytes);  // cannot fail on a checked text
+    vecMacs.erase(std::remove_if(vecMacs.begin(), vecMacs.end(),
+                                 [&](const std::wstring& entry) { return namesMainAdapter(entry, mainBytes); }),
+                  vecMacs.end());
 
     logNarrow("vecMacs.size:%d\n", static_cast<int>(vecMacs.size()));
     for (const std::wstring& mac : vecMacs) logWide(L"mac=%ls\n", mac.c_str());
 
     AdapterConfig record;
+    std::wstring why;
     for (const std::wstring& entry : vecMacs) {
-        if (buildRecord(macsUrl, entry, record) != 0) {
+        const Turn turn = buildRecord(macsUrl, entry, record, why);
+        if (turn == Turn::Built) {
             result->append(std::move(record));
-        } else {
-            clearRecord(record);  // a skipped adapter leaves nothing behind
+            continue;
+        }
+        clearRecord(record);  // a skipped adapter leaves nothing behind
+        if (turn == Turn::Dropped) {
+            // The others are still configured, but the run must not say it
+            // configured the machine: this adapter stays without its network.
+            logWide(L"adapter %ls not configured: %ls\n", entry.c_str(), why.c_str());
+            if (leftOut != nullptr) ++*leftOut;
         }
     }
 

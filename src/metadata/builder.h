@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <memory>
 
 #include "core/adapter_config.h"
@@ -11,5 +12,7 @@ using RouteStep = void (*)();
 // adapter except the machine's own, or nothing. A returned list is never empty.
 // While the service gives no answer at all to the first request, it is asked
 // again for a while, the route being added again now and then with `addRoute`
-// (when given).
-std::unique_ptr<AdapterConfigList> getDesiredConfig(RouteStep addRoute = nullptr);
+// (when given). `leftOut` (when given) counts the listed adapters that were
+// dropped for a failed fetch or check, each with a line saying why.
+std::unique_ptr<AdapterConfigList> getDesiredConfig(RouteStep addRoute = nullptr,
+                                                    std::size_t* leftOut = nullptr);

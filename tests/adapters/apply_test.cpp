@@ -65,12 +65,12 @@ TEST_F(ApplyTest, MaskGatewayAndIdentityDecide) {
     noList.ipList.reset();
     EXPECT_EQ(ipConfigChanged(noList, current), 1);
 
-    // Of two snapshots with one hardware address, the earlier decides.
-    const AdapterConfigList twice =
-        snapshotsOf({adapterWith(L"eth1", kMacA, {"10.0.0.9"}, 24, "10.0.0.1"), withDns});
-    EXPECT_EQ(ipConfigChanged(desiredRecord(kMacA, {L"10.0.0.5"}, L"255.255.255.0", L"10.0.0.1"),
-                              twice),
-              1);
+    // Of two snapshots with one hardware address (matching's passes, minutes
+    // apart), the newer decides, either way round.
+    const platform::AdapterEntry stale = adapterWith(L"eth1", kMacA, {"10.0.0.9"}, 24, "10.0.0.1");
+    const AdapterConfig wanted = desiredRecord(kMacA, {L"10.0.0.5"}, L"255.255.255.0", L"10.0.0.1");
+    EXPECT_EQ(ipConfigChanged(wanted, snapshotsOf({stale, withDns})), 0);
+    EXPECT_EQ(ipConfigChanged(wanted, snapshotsOf({withDns, stale})), 1);
 }
 
 TEST_F(ApplyTest, MaskAndGatewayCompareUpToTheirTerminators) {

@@ -133,4 +133,35 @@ TEST_F(WholeRunTest, AdapterWithAnUnusableNameIsNeverHandedToNetshAndFailsTheRun
     EXPECT_EQ(readFile(iniPath), kIni);
 }
 
+TEST_F(WholeRunTest, MainAdapterInOtherCapitalsIsLeftAloneAndALeftOutAdapterFailsTheRun) {
+    // The service names Ethernet 2 as the machine's own adapter in small
+    // letters and lists it in capitals; a third listed adapter's gateway is
+    // an error page.
+    sim::setHttpBody(kBase + L"/mac", "52:54:00:ab:cd:ef");
+    sim::setHttpBody(kMacs, "52:54:00:AB:CD:EF/\n52:54:00:01:02:03/\n52:54:00:0a:0b:0c/\n");
+    serve(L"52:54:00:0a:0b:0c", "10.0.3.5", "10.0.3.5/\n", "<h1>500</h1>", "255.255.255.0");
+
+    EXPECT_EQ(runEntry(), 0);
+
+    // The others are configured, checked and saved as ever, but the run
+    // does not claim the machine is as the service describes it.
+    EXPECT_EQ(consoleText(), "set netcard info fail, detail log in " + logPath + "\n");
+    EXPECT_FALSE(ranCommandNaming(L"Ethernet 2"));
+    EXPECT_TRUE(ranCommandNaming(L"Ethernet 3"));
+    const std::string log = logText();
+    EXPECT_NE(log.find("vecMacs.size:2\nmac=52:54:00:01:02:03\nmac=52:54:00:0a:0b:0c\n"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("check gateway addr fail\n"
+                       "adapter 52:54:00:0a:0b:0c not configured: its gateway is not an IPv4 address\n"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("config file error"), std::string::npos);
+    const std::string ini = readFile(iniPath);
+    EXPECT_NE(ini.find("[eth:52:54:00:01:02:03]"), std::string::npos);
+    EXPECT_EQ(ini.find("AB:CD:EF"), std::string::npos);
+    EXPECT_EQ(ini.find("0A:0B:0C"), std::string::npos);
+    EXPECT_EQ(readFile(backupPath), kIni);
+}
+
 }  // namespace

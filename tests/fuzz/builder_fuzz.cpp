@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -129,6 +130,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::wstring rest = url.substr(macsUrl.size());
         REQUIRE(rest.size() > 18 && rest[17] == L'/');
         REQUIRE(checkMac(rest.substr(0, 17).c_str()) == 1);
+        // ... and never the machine's own adapter, in whatever letter case.
+        std::uint8_t mainBytes[6] = {}, entryBytes[6] = {};
+        const std::wstring mainText(latin1(input[0]).c_str());
+        if (checkMac(mainText.c_str()) == 1) {
+            macTextToBytes(mainText.c_str(), mainBytes);
+            macTextToBytes(rest.substr(0, 17).c_str(), entryBytes);
+            REQUIRE(std::memcmp(mainBytes, entryBytes, 6) != 0);
+        }
         const std::wstring tail = rest.substr(18);
         for (const wchar_t* suffix : {L"/gateway", L"/subnet-mask"}) {
             const std::wstring s = suffix;

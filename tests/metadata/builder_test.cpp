@@ -93,6 +93,13 @@ std::vector<std::wstring> turnRequests(const Adapter& a) {
             maskUrl(a.entry, a.primary)};
 }
 
+const char* const kNotAMac = "the listing entry is not a hardware address";
+
+// The line of an adapter the run leaves out.
+std::string leftOutLine(const std::string& entry, const std::string& why) {
+    return "adapter " + entry + " not configured: " + why + "\n";
+}
+
 TextList texts(std::initializer_list<const wchar_t*> items) {
     TextList out;
     for (const wchar_t* item : items) out.push_back(item);
@@ -169,32 +176,26 @@ TEST_F(BuilderTest, BaseUrlComesFromTheBuildSetting) {
     EXPECT_EQ(logText(), "main mac=-\nmain mac error\n");
 }
 
-TEST_F(BuilderTest, MainAdapterRemovedOnlyOnAnExactMatch) {
-    // The main address in capitals is another text, and of two copies of
-    // it only the first goes.
-    sim::setHttpBody(kMacUrl, "52:54:00:0a:0b:0c");
-    const Adapter capitals{"52:54:00:0A:0B:0C", "10.0.6.5", "10.0.6.5/", "10.0.6.1",
-                           "255.255.255.0"};
+TEST_F(BuilderTest, MainAdapterRemovedWhateverItsLetterCaseAndHowOftenListed) {
+    // The main adapter is never configured: every entry with its six bytes
+    // goes, in capitals or small letters. Texts that are no hardware address
+    // stay (and fail their turn), even when they read as its bytes.
+    sim::setHttpBody(kMacUrl, "52:54:00:0a:0B:0c");
     const Adapter other{kMain, "10.0.4.5", "10.0.4.5/", "10.0.4.1", "255.255.255.0"};
-    const Adapter mainAgain{"52:54:00:0a:0b:0c", "10.0.5.5", "10.0.5.5/", "10.0.5.1",
-                            "255.255.255.0"};
     sim::setHttpBody(kMacsUrl, "52:54:00:0A:0B:0C/\n52:54:00:0a:0b:0c/\n" + kMain +
-                                   "/\n52:54:00:0a:0b:0c/");
-    for (const Adapter* a : {&capitals, &other, &mainAgain}) scriptAdapter(*a);
+                                   "/\n52:54:00:0a:0b:0c/\n52-54-00-0a-0b-0c/");
+    scriptAdapter(other);
 
     const std::unique_ptr<AdapterConfigList> desired = getDesiredConfig();
 
     ASSERT_TRUE(desired);
-    ASSERT_EQ(desired->size(), 3u);
-    expectMac((*desired)[0], {0x52, 0x54, 0x00, 0x0a, 0x0b, 0x0c});
-    EXPECT_EQ((*desired)[0].ipList->front(), L"10.0.6.5");
-    expectMac((*desired)[1], {0x52, 0x54, 0x00, 0x00, 0x00, 0x01});
-    expectMac((*desired)[2], {0x52, 0x54, 0x00, 0x0a, 0x0b, 0x0c});
-    EXPECT_EQ((*desired)[2].ipList->front(), L"10.0.5.5");
+    ASSERT_EQ(desired->size(), 1u);
+    expectMac((*desired)[0], {0x52, 0x54, 0x00, 0x00, 0x00, 0x01});
+    EXPECT_EQ(sim::httpRequests().size(), 2u + 4u);  // no request for any main entry
     const std::string log = logText();
     EXPECT_EQ(log.substr(0, log.find("config main ip=")),
-              "main mac=52:54:00:0a:0b:0c\nvecMacs.size:3\nmac=52:54:00:0A:0B:0C\nmac=" + kMain +
-                  "\nmac=52:54:00:0a:0b:0c\n");
+              "main mac=52:54:00:0a:0B:0c\nvecMacs.size:2\nmac=" + kMain +
+                  "\nmac=52-54-00-0a-0b-0c\n");
 }
 
 TEST_F(BuilderTest, MainAdapterAloneOrMissingFromTheListing) {
@@ -268,49 +269,50 @@ TEST_F(BuilderTest, EachFailureSkipsOnlyItsAdapter) {
 
     struct Case {
         const char* name;
+        const char* why;  // why the run says it left the adapter out; nullptr: nothing to configure
         std::function<void()> script;
         std::string log;  // the second adapter's part of the log
     };
     const Case cases[] = {
-        {"primary unreachable", [&] { makeUnreachable(primaryUrl(e)); },
+        {"primary unreachable", "its primary address could not be fetched", [&] { makeUnreachable(primaryUrl(e)); },
          "get primary-local-ipv4 error url:" + narrow(primaryUrl(e)) + "\n"},
-        {"primary too long", [&] { sim::setHttpBody(primaryUrl(e), "10.0.2.5" + std::string(22, '\n')); },
+        {"primary too long", "its primary address could not be fetched", [&] { sim::setHttpBody(primaryUrl(e), "10.0.2.5" + std::string(22, '\n')); },
          "get primary-local-ipv4 error url:" + narrow(primaryUrl(e)) + "\n"},
-        {"primary error page", [&] { sim::setHttpBody(primaryUrl(e), page); },
+        {"primary error page", "its primary address is not an IPv4 address", [&] { sim::setHttpBody(primaryUrl(e), page); },
          "config main ip=" + page + "\ncheck main ip addr fail\n"},
-        {"primary empty", [&] { sim::setHttpBody(primaryUrl(e), ""); },
+        {"primary empty", "its primary address is not an IPv4 address", [&] { sim::setHttpBody(primaryUrl(e), ""); },
          "config main ip=\ncheck main ip addr fail\n"},
-        {"primary with line feed", [&] { sim::setHttpBody(primaryUrl(e), "10.0.2.5\n"); },
+        {"primary with line feed", "its primary address is not an IPv4 address", [&] { sim::setHttpBody(primaryUrl(e), "10.0.2.5\n"); },
          "config main ip=10.0.2.5\n\ncheck main ip addr fail\n"},
-        {"addresses read fails",
+        {"addresses read fails", "its address list could not be fetched",
          [&] {
              sim::HttpAnswer answer;
              answer.kind = sim::HttpAnswer::Kind::ReadFails;
              sim::setHttpAnswer(ipsUrl(e), answer);
          },
          "config main ip=10.0.2.5\nget local-ipv4s error url:" + narrow(ipsUrl(e)) + "\n"},
-        {"addresses too long", [&] { sim::setHttpBody(ipsUrl(e), tooManyIps); },
+        {"addresses too long", "its address list could not be fetched", [&] { sim::setHttpBody(ipsUrl(e), tooManyIps); },
          "config main ip=10.0.2.5\nget local-ipv4s error url:" + narrow(ipsUrl(e)) + "\n"},
-        {"one bad address", [&] { sim::setHttpBody(ipsUrl(e), "10.0.2.5/\n10.0.2.300/\n10.0.2.7/"); },
+        {"one bad address", "its address list holds something that is not an IPv4 address", [&] { sim::setHttpBody(ipsUrl(e), "10.0.2.5/\n10.0.2.300/\n10.0.2.7/"); },
          "config main ip=10.0.2.5\nvecIps.size:3\nconfig ip=10.0.2.5\nconfig ip=10.0.2.300\n"
          "check ip addr fail\n"},
-        {"addresses with CRLF", [&] { sim::setHttpBody(ipsUrl(e), "10.0.2.5/\r\n10.0.2.6/\r\n"); },
+        {"addresses with CRLF", "its address list holds something that is not an IPv4 address", [&] { sim::setHttpBody(ipsUrl(e), "10.0.2.5/\r\n10.0.2.6/\r\n"); },
          "config main ip=10.0.2.5\nvecIps.size:3\nconfig ip=10.0.2.5\nconfig ip=\r\n10.0.2.6\n"
          "check ip addr fail\n"},
-        {"no addresses", [&] { sim::setHttpBody(ipsUrl(e), ""); },
+        {"no addresses", nullptr, [&] { sim::setHttpBody(ipsUrl(e), ""); },
          "config main ip=10.0.2.5\nvecIps.size:0\n"},
-        {"only separators", [&] { sim::setHttpBody(ipsUrl(e), "\n/\n//\n"); },
+        {"only separators", nullptr, [&] { sim::setHttpBody(ipsUrl(e), "\n/\n//\n"); },
          "config main ip=10.0.2.5\nvecIps.size:0\n"},
-        {"gateway unreachable", [&] { makeUnreachable(gatewayUrl(e, "10.0.2.5")); },
+        {"gateway unreachable", "its gateway could not be fetched", [&] { makeUnreachable(gatewayUrl(e, "10.0.2.5")); },
          "config main ip=10.0.2.5\nvecIps.size:1\nconfig ip=10.0.2.5\nget gateway error url:" +
              narrow(gatewayUrl(e, "10.0.2.5")) + "\n"},
-        {"gateway error page", [&] { sim::setHttpBody(gatewayUrl(e, "10.0.2.5"), page); },
+        {"gateway error page", "its gateway is not an IPv4 address", [&] { sim::setHttpBody(gatewayUrl(e, "10.0.2.5"), page); },
          "config main ip=10.0.2.5\nvecIps.size:1\nconfig ip=10.0.2.5\nconfig gateway=" + page +
              "\ncheck gateway addr fail\n"},
-        {"mask unreachable", [&] { makeUnreachable(maskUrl(e, "10.0.2.5")); },
+        {"mask unreachable", "its subnet mask could not be fetched", [&] { makeUnreachable(maskUrl(e, "10.0.2.5")); },
          "config main ip=10.0.2.5\nvecIps.size:1\nconfig ip=10.0.2.5\nconfig gateway=10.0.2.1\n"
          "get mask error url:" + narrow(maskUrl(e, "10.0.2.5")) + "\n"},
-        {"mask with blank", [&] { sim::setHttpBody(maskUrl(e, "10.0.2.5"), "255.255.0.0 "); },
+        {"mask with blank", "its subnet mask is not an IPv4 address", [&] { sim::setHttpBody(maskUrl(e, "10.0.2.5"), "255.255.0.0 "); },
          "config main ip=10.0.2.5\nvecIps.size:1\nconfig ip=10.0.2.5\nconfig gateway=10.0.2.1\n"
          "config mask=255.255.0.0 \ncheck mask addr fail\n"},
     };
@@ -325,7 +327,8 @@ TEST_F(BuilderTest, EachFailureSkipsOnlyItsAdapter) {
         scriptService(listing, {kFirst, kSecond, kThird});
         c.script();
 
-        const std::unique_ptr<AdapterConfigList> desired = getDesiredConfig();
+        std::size_t leftOut = 99;
+        const std::unique_ptr<AdapterConfigList> desired = getDesiredConfig(nullptr, &leftOut);
 
         ASSERT_TRUE(desired);
         ASSERT_EQ(desired->size(), 2u);
@@ -333,7 +336,8 @@ TEST_F(BuilderTest, EachFailureSkipsOnlyItsAdapter) {
         expectMac((*desired)[1], {0xfa, 0x16, 0x3e, 0x00, 0x00, 0x03});
         EXPECT_EQ(*(*desired)[1].ipList, texts({L"192.168.3.10", L"192.168.3.11", L"192.168.3.12"}));
         EXPECT_EQ(std::wstring((*desired)[1].mask), L"255.255.255.128");
-        EXPECT_EQ(newLog(), head + firstTurn + c.log + thirdTurn);
+        EXPECT_EQ(newLog(), head + firstTurn + c.log + (c.why ? leftOutLine(e, c.why) : "") + thirdTurn);
+        EXPECT_EQ(leftOut, c.why ? 1u : 0u);
     }
 }
 
@@ -345,6 +349,7 @@ TEST_F(BuilderTest, BadListingEntriesAreSkipped) {
     ASSERT_EQ(desired->size(), 2u);
     EXPECT_EQ(newLog(), headLog({kFirst.entry, "fa-16-3e-00-00-02", kThird.entry}) +
                             turnLog(kFirst, {"10.0.1.5", "10.0.1.6"}) + "check mac error\n" +
+                            leftOutLine("fa-16-3e-00-00-02", kNotAMac) +
                             turnLog(kThird, {"192.168.3.10", "192.168.3.11", "192.168.3.12"}));
 
     // CRLF line ends spoil every entry after the first; none of them is built
@@ -353,7 +358,9 @@ TEST_F(BuilderTest, BadListingEntriesAreSkipped) {
     scriptService(kMain + "/\r\n" + kFirst.entry + "/\r\n", {kFirst});
     desired = getDesiredConfig();
     EXPECT_FALSE(desired);
-    EXPECT_EQ(newLog(), headLog({"\r\n" + kFirst.entry, "\r"}) + "check mac error\ncheck mac error\n");
+    EXPECT_EQ(newLog(), headLog({"\r\n" + kFirst.entry, "\r"}) + "check mac error\n" +
+                            leftOutLine("\r\n" + kFirst.entry, kNotAMac) + "check mac error\n" +
+                            leftOutLine("\r", kNotAMac));
     EXPECT_EQ(sim::httpRequests().size(), 2u);
 }
 
@@ -444,8 +451,12 @@ TEST_F(BuilderTest, MalformedAddressesAreRefusedWhereverTheyAppear) {
             const std::string failLine = place.failure.substr(place.failure.rfind("check "));
             const std::size_t at = log.find(failLine);
             ASSERT_NE(at, std::string::npos) << log;
-            // The failure is the bad adapter's last line; the next one starts.
-            EXPECT_EQ(log.compare(at + failLine.size(), 15, "config main ip="), 0) << log;
+            // The failure and the line that the adapter is left out end the
+            // bad adapter's turn; the next one starts.
+            const std::string leftOut = "adapter " + kFirst.entry + " not configured: ";
+            EXPECT_EQ(log.compare(at + failLine.size(), leftOut.size(), leftOut), 0) << log;
+            const std::size_t next = log.find('\n', at + failLine.size()) + 1;
+            EXPECT_EQ(log.compare(next, 15, "config main ip="), 0) << log;
         }
     }
 }
@@ -466,16 +477,28 @@ TEST_F(BuilderTest, ErrorPagesForEveryResource) {
         {"main mac", kMacUrl, "get main mac error url:" + narrow(kMacUrl) + "\n", true},
         {"listing", kMacsUrl,
          "vecMacs.size:6\nmac=<html><head><title>404 Not Found<\nmac=title><\nmac=head><body><h1>Not "
-         "Found<\nmac=h1><\nmac=body><\nmac=html>\ncheck mac error\ncheck mac error\ncheck mac "
-         "error\ncheck mac error\ncheck mac error\ncheck mac error\n",
+         "Found<\nmac=h1><\nmac=body><\nmac=html>\ncheck mac error\n" +
+             leftOutLine("<html><head><title>404 Not Found<", kNotAMac) + "check mac error\n" +
+             leftOutLine("title><", kNotAMac) + "check mac error\n" +
+             leftOutLine("head><body><h1>Not Found<", kNotAMac) + "check mac error\n" +
+             leftOutLine("h1><", kNotAMac) + "check mac error\n" + leftOutLine("body><", kNotAMac) +
+             "check mac error\n" + leftOutLine("html>", kNotAMac),
          true},
-        {"primary", primaryUrl(e), "get primary-local-ipv4 error url:" + narrow(primaryUrl(e)) + "\n",
+        {"primary", primaryUrl(e),
+         "get primary-local-ipv4 error url:" + narrow(primaryUrl(e)) + "\n" +
+             leftOutLine(e, "its primary address could not be fetched"),
          true},
         {"address list", ipsUrl(e),
-         "vecIps.size:6\nconfig ip=<html><head><title>404 Not Found<\ncheck ip addr fail\n", true},
+         "vecIps.size:6\nconfig ip=<html><head><title>404 Not Found<\ncheck ip addr fail\n" +
+             leftOutLine(e, "its address list holds something that is not an IPv4 address"),
+         true},
         {"gateway", gatewayUrl(e, "10.0.1.5"),
-         "get gateway error url:" + narrow(gatewayUrl(e, "10.0.1.5")) + "\n", true},
-        {"mask", maskUrl(e, "10.0.1.5"), "get mask error url:" + narrow(maskUrl(e, "10.0.1.5")) + "\n",
+         "get gateway error url:" + narrow(gatewayUrl(e, "10.0.1.5")) + "\n" +
+             leftOutLine(e, "its gateway could not be fetched"),
+         true},
+        {"mask", maskUrl(e, "10.0.1.5"),
+         "get mask error url:" + narrow(maskUrl(e, "10.0.1.5")) + "\n" +
+             leftOutLine(e, "its subnet mask could not be fetched"),
          true},
     };
     for (const Case& c : cases) {
@@ -499,8 +522,11 @@ TEST_F(BuilderTest, ErrorPagesForEveryResource) {
         sim::setHttpBody(gateway ? gatewayUrl(e, "10.0.1.5") : maskUrl(e, "10.0.1.5"), shortPage);
         EXPECT_FALSE(getDesiredConfig());
         const std::string log = newLog();
-        const std::string expected = gateway ? "config gateway=<h1>404</h1>\ncheck gateway addr fail\n"
-                                             : "config mask=<h1>404</h1>\ncheck mask addr fail\n";
+        const std::string expected =
+            gateway ? "config gateway=<h1>404</h1>\ncheck gateway addr fail\n" +
+                          leftOutLine(e, "its gateway is not an IPv4 address")
+                    : "config mask=<h1>404</h1>\ncheck mask addr fail\n" +
+                          leftOutLine(e, "its subnet mask is not an IPv4 address");
         EXPECT_EQ(log.substr(log.size() - expected.size()), expected) << log;
     }
 }
@@ -518,12 +544,15 @@ TEST_F(BuilderTest, ValueAnswersAtTheirLimit) {
                                        gateway ? "255.255.255.0" : padded}});
             EXPECT_FALSE(getDesiredConfig());
             std::string expected;
+            const std::string what = gateway ? "its gateway" : "its subnet mask";
             if (length == 29) {
-                expected = gateway ? "config gateway=" + padded + "\ncheck gateway addr fail\n"
-                                   : "config mask=" + padded + "\ncheck mask addr fail\n";
+                expected = (gateway ? "config gateway=" + padded + "\ncheck gateway addr fail\n"
+                                    : "config mask=" + padded + "\ncheck mask addr fail\n") +
+                           leftOutLine(e, what + " is not an IPv4 address");
             } else {
-                expected = gateway ? "get gateway error url:" + narrow(gatewayUrl(e, "10.0.1.5")) + "\n"
-                                   : "get mask error url:" + narrow(maskUrl(e, "10.0.1.5")) + "\n";
+                expected = (gateway ? "get gateway error url:" + narrow(gatewayUrl(e, "10.0.1.5")) + "\n"
+                                    : "get mask error url:" + narrow(maskUrl(e, "10.0.1.5")) + "\n") +
+                           leftOutLine(e, what + " could not be fetched");
             }
             const std::string log = newLog();
             EXPECT_EQ(log.substr(log.size() - expected.size()), expected) << log;
@@ -608,7 +637,8 @@ TEST_F(BuilderTest, ZeroBytesEndTheTextAndOtherBytesAreRefused) {
     EXPECT_FALSE(getDesiredConfig());
     const std::string log = newLog();
     EXPECT_NE(log.find("vecIps.size:2\nconfig ip=10.0.1.5\nconfig ip=10.0.1."), std::string::npos) << log;
-    const std::string last = "\ncheck ip addr fail\n";
+    const std::string last =
+        "\ncheck ip addr fail\n" + leftOutLine(e, "its address list holds something that is not an IPv4 address");
     ASSERT_GE(log.size(), last.size());
     EXPECT_EQ(log.substr(log.size() - last.size()), last);
 }
@@ -623,7 +653,7 @@ TEST_F(BuilderTest, HundredsOfListingEntries) {
     EXPECT_FALSE(getDesiredConfig());
     std::string expected = "main mac=" + kMain + "\nvecMacs.size:119\n";
     for (int i = 0; i < 119; ++i) expected += "mac=x\n";
-    for (int i = 0; i < 119; ++i) expected += "check mac error\n";
+    for (int i = 0; i < 119; ++i) expected += "check mac error\n" + leftOutLine("x", kNotAMac);
     EXPECT_EQ(newLog(), expected);
     EXPECT_EQ(sim::httpRequests().size(), 2u);
 
@@ -666,7 +696,8 @@ TEST_F(BuilderTest, ARunOnNothingButErrorPagesFailsWithoutTouchingAnything) {
     EXPECT_EQ(runConfiguration(), -1);
 
     const std::string log = readFile(logPath);
-    EXPECT_NE(log.find("config main ip=<h1>503</h1>\ncheck main ip addr fail\n"
+    EXPECT_NE(log.find("config main ip=<h1>503</h1>\ncheck main ip addr fail\n" +
+                       leftOutLine(kFirst.entry, "its primary address is not an IPv4 address") +
                        "config file error , no configure information\nconfigure end\n"),
               std::string::npos)
         << log;
