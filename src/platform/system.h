@@ -59,7 +59,8 @@ void releaseRunLock();
 // opened the output is left closed and every line written meanwhile is lost.
 void redirectOutputToLog(const std::wstring& logPath);
 
-// Closes the run log and points the output back at the console.
+// Closes the run log and gives the output back: what standard output was
+// before the run (the console, or the file or pipe a caller captures it in).
 void restoreConsoleOutput();
 
 // The stream that standard output currently is, or nullptr while it is

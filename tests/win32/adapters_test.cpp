@@ -182,6 +182,16 @@ TEST(WinAdapterEntry, OldLengthReadsNothingBehindAndTakesTheOlderTable) {
     EXPECT_EQ(entry.unicast[0].onLinkPrefixLength, 7u);
     EXPECT_TRUE(asked.empty());
 
+    // Before version 6 the query does not ask for gateways: they come from
+    // the older table whatever the entry's length.
+    EXPECT_EQ(win32::adapterQueryFlags(5u), 0ul);
+    EXPECT_EQ(win32::adapterQueryFlags(6u), static_cast<ULONG>(GAA_FLAG_INCLUDE_GATEWAYS));
+    EXPECT_EQ(win32::adapterQueryFlags(std::nullopt), static_cast<ULONG>(GAA_FLAG_INCLUDE_GATEWAYS));
+    entry = win32::toEntry(&adapter, lookup, false);
+    EXPECT_EQ(firstGateway(entry), L"10.1.2.1");
+    EXPECT_EQ(entry.unicast[0].onLinkPrefixLength, 7u);
+    asked.clear();
+
     // The old lengths, poison behind them.
     adapter.Length = sizeof(IP_ADAPTER_ADDRESSES_XP);
     unicast.Length = sizeof(IP_ADAPTER_UNICAST_ADDRESS_XP);

@@ -4,7 +4,8 @@ block it appends to its run log and the line it leaves on the console.
 
 Without a saved configuration file the run must stop at once: the block then
 holds exactly the stamps, the missing-file line and the driver's failure line.
-Run twice, the log holds two blocks, each ended by an empty line.
+Run twice, the log holds two blocks, each ended by an empty line. Run a third
+time with its output captured in a file, the closing line lands in that file.
 """
 import os
 import pty
@@ -92,9 +93,22 @@ def main():
         if len(blocks) != run or "".join(blocks) != log:
             failures.append(f"run {run}: log is not {run} well-formed block(s):\n{log}")
 
+    # Output captured by the caller (`addrsmith.exe > result.txt`): the run
+    # gives standard output back, not the console, so the line is in the file.
+    captured = os.path.join(WINDOWS, "..", "addrsmith-captured.txt")
+    with open(captured, "wb") as out, open(os.devnull, "rb") as nothing:
+        status = subprocess.run(["wine", EXE], stdout=out, stdin=nothing, stderr=subprocess.DEVNULL,
+                                env=os.environ, timeout=120).returncode
+    with open(captured, "rb") as f:
+        text = f.read().decode("latin-1")
+    os.remove(captured)
+    want = "set netcard info fail, detail log in c:\\windows\\ipconfig_addrsmith.log\r\n"
+    if status != 0 or not text.startswith(want):
+        failures.append(f"captured run: exit {status}, standard output held {text!r}")
+
     for failure in failures:
         print("FAIL:", failure)
-    print(f"{2 - min(2, len(failures))} passed, {min(2, len(failures))} failed")
+    print(f"{3 - min(3, len(failures))} passed, {min(3, len(failures))} failed")
     return 1 if failures else 0
 
 

@@ -44,11 +44,18 @@ using OlderLookup =
 // does not know: the snapshot then takes the mask from another address.
 constexpr std::uint8_t kUnknownPrefix = 0xff;
 
+// The flags of the adapter query on a system of that major version (nothing:
+// unknown). The flag that lists gateways is documented from version 6 on;
+// whether older systems ignore or refuse it is not, and a refusal would fail
+// every run there, so they are not asked for it.
+ULONG adapterQueryFlags(std::optional<unsigned> majorVersion);
+
 // Reads only the fields that the entry's Length (and each listed entry's
 // own Length) covers; whatever lies behind an entry is never read. An entry
 // too short to hold the gateway list or a prefix length takes them from
-// `older`.
-platform::AdapterEntry toEntry(const IP_ADAPTER_ADDRESSES_LH* adapter, const OlderLookup& older);
+// `older`, and so do the gateways of a query that did not ask for them.
+platform::AdapterEntry toEntry(const IP_ADAPTER_ADDRESSES_LH* adapter, const OlderLookup& older,
+                               bool gatewaysAsked = true);
 
 // The next entry of the table, or nullptr when the entry is too short to
 // hold the link.

@@ -11,6 +11,7 @@
 #include <memory>
 #include <type_traits>
 
+#include "platform/system.h"
 #include "platform/table_sizing.h"
 
 namespace {
@@ -141,7 +142,12 @@ std::unique_ptr<unsigned char[]> fillTable(Query query) {
 
 namespace win32 {
 
-platform::AdapterEntry toEntry(const IP_ADAPTER_ADDRESSES_LH* raw, const OlderLookup& older) {
+ULONG adapterQueryFlags(std::optional<unsigned> majorVersion) {
+    return majorVersion && *majorVersion < 6 ? 0 : GAA_FLAG_INCLUDE_GATEWAYS;
+}
+
+platform::AdapterEntry toEntry(const IP_ADAPTER_ADDRESSES_LH* raw, const OlderLookup& older,
+                               bool gatewaysAsked) {
     const Covered<IP_ADAPTER_ADDRESSES_LH> a(raw);
     platform::AdapterEntry entry;
     if (a.holds(a->AdapterName) && a->AdapterName != nullptr) entry.adapterName = a->AdapterName;
@@ -174,7 +180,7 @@ platform::AdapterEntry toEntry(const IP_ADAPTER_ADDRESSES_LH* raw, const OlderLo
     }
 
     if (a.holds(a->FirstDnsServerAddress)) entry.dnsServers = addressChain(a->FirstDnsServerAddress);
-    if (a.holds(a->FirstGatewayAddress)) {
+    if (gatewaysAsked && a.holds(a->FirstGatewayAddress)) {
         entry.gateways = addressChain(a->FirstGatewayAddress);
     } else if (const OlderAdapter* o = olderEntry()) {
         entry.gateways.assign(o->gateways.begin(), o->gateways.end());
@@ -232,7 +238,8 @@ namespace platform {
 
 std::optional<std::vector<AdapterEntry>> queryAdapters() {
     const ULONG family = AF_INET;
-    const ULONG flags = GAA_FLAG_INCLUDE_GATEWAYS;
+    static const ULONG flags = win32::adapterQueryFlags(osMajorVersion());
+    const bool gatewaysAsked = (flags & GAA_FLAG_INCLUDE_GATEWAYS) != 0;
     const auto block = fillTable([&](unsigned char* into, ULONG* length) {
         return ::GetAdaptersAddresses(family, flags, nullptr,
                                       reinterpret_cast<IP_ADAPTER_ADDRESSES*>(into), length);
@@ -251,7 +258,7 @@ std::optional<std::vector<AdapterEntry>> queryAdapters() {
     std::vector<AdapterEntry> table;
     for (const auto* a = reinterpret_cast<const IP_ADAPTER_ADDRESSES_LH*>(block.get()); a != nullptr;
          a = win32::nextEntry(a)) {
-        table.push_back(win32::toEntry(a, lookup));
+        table.push_back(win32::toEntry(a, lookup, gatewaysAsked));
     }
     return table;
 }

@@ -1,5 +1,6 @@
 #include <cstdio>
 #include <cstdlib>
+#include <io.h>
 #include <share.h>
 
 #include "platform/system.h"
@@ -95,17 +96,32 @@ namespace {
 // False while a failed reopening has left standard output closed: writing
 // to a closed stream is not something to leave to the C runtime.
 bool outputOpen = true;
+// A copy of what standard output was before the run (the console, or the
+// file or pipe a caller captures it in), to give it back afterwards.
+int outputBefore = -1;
 }  // namespace
 
 void redirectOutputToLog(const std::wstring& logPath) {
     // The C runtime opens files shareable for reading and writing, so the log
     // can be watched while a run is under way.
     std::fflush(stdout);
+    if (outputBefore < 0) outputBefore = _dup(_fileno(stdout));
     outputOpen = _wfreopen(logPath.c_str(), L"a", stdout) != nullptr;
 }
 
 void restoreConsoleOutput() {
     if (outputOpen) std::fflush(stdout);
+    if (outputBefore >= 0) {
+        // Reopening on NUL closes the log (and gives the stream a descriptor
+        // again if the log could not be opened), which then takes back what
+        // standard output was.
+        outputOpen = _wfreopen(L"NUL", L"w", stdout) != nullptr &&
+                     _dup2(outputBefore, _fileno(stdout)) == 0;
+        _close(outputBefore);
+        outputBefore = -1;
+        if (outputOpen) return;
+    }
+    // Nothing to give back (the program had no standard output): the console.
     outputOpen = _wfreopen(L"CON", L"w", stdout) != nullptr;
 }
 
