@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "metadata/fetch.h"
+#include "platform/win32/internet_session.h"
 #include "support/guarded_buffer.h"
 
 namespace {
@@ -57,6 +58,21 @@ TEST(FetchOverWinInet, BodyInTwoPiecesArrivesWhole) {
     GuardedBuffer buffer(60);
     ASSERT_NE(fetchUrlText(60, serverUrl(L"/slow").c_str(), buffer.data()), 0);
     EXPECT_EQ(buffer.text(), L"10.0.0.12");
+}
+
+TEST(FetchOverWinInet, SessionCarriesItsTimeOuts) {
+    // The session the fetch opens gives up on a server after 15 s, not the
+    // system's default (a minute to connect, an hour for an answer on the
+    // older systems). Wine keeps only the connect time-out, and no time-out
+    // at all on a request opened by URL, so this reads back what Wine keeps.
+    const win32::InternetHandle session = win32::openSession(platform::HttpRoute::Direct);
+    ASSERT_TRUE(session);
+    DWORD milliseconds = 0;
+    DWORD size = sizeof milliseconds;
+    ASSERT_TRUE(::InternetQueryOptionW(session.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &milliseconds,
+                                       &size));
+    EXPECT_EQ(milliseconds, win32::kInternetTimeoutMilliseconds);
+    EXPECT_EQ(win32::kInternetTimeoutMilliseconds, 15000u);
 }
 
 TEST(FetchOverWinInet, UnreachablePortFailsAndLeavesTheBuffer) {

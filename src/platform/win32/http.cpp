@@ -1,21 +1,14 @@
 // The metadata fetch over WinINet: one internet handle and one request per
 // fetch, read once, both closed before returning.
-#include "platform/win32/win.h"
-
-#include <wininet.h>
+#include "platform/win32/internet_session.h"
 
 #include <cstdint>
 #include <optional>
 #include <vector>
 
-#include "platform/http.h"
-
 namespace {
 
-struct CloseInternetHandle {
-    void operator()(HINTERNET h) const { ::InternetCloseHandle(h); }
-};
-using InternetHandle = win32::Owned<HINTERNET, CloseInternetHandle, nullptr>;
+using win32::InternetHandle;
 
 // Always from the server, never from a cache.
 constexpr DWORD kOpenUrlFlags =
@@ -37,6 +30,32 @@ std::optional<std::uint64_t> parseLength(const wchar_t* text) {
 
 }  // namespace
 
+namespace win32 {
+
+InternetHandle openSession(platform::HttpRoute route) {
+    const DWORD access =
+        route == platform::HttpRoute::Direct ? INTERNET_OPEN_TYPE_DIRECT : INTERNET_OPEN_TYPE_PRECONFIG;
+    InternetHandle internet(
+        ::InternetOpenW(L"Microsoft Internet Explorer", access, nullptr, nullptr, 0));
+    if (!internet) return internet;
+    // Requests opened through the session take its time-outs. The defaults
+    // of the systems up to 2008 R2 wait up to an hour for an answer: a
+    // service that accepts the connection and never answers would hold a
+    // boot-time run (and the run lock) that long. Link-local metadata
+    // services answer within milliseconds.
+    for (const DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                               INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+        DWORD milliseconds = kInternetTimeoutMilliseconds;
+        ::InternetSetOptionW(internet.get(), option, &milliseconds, sizeof milliseconds);
+    }
+    DWORD connectTries = 1;
+    ::InternetSetOptionW(internet.get(), INTERNET_OPTION_CONNECT_RETRIES, &connectTries,
+                         sizeof connectTries);
+    return internet;
+}
+
+}  // namespace win32
+
 namespace platform {
 
 HttpRead httpGetOnce(const std::wstring& url, std::size_t limit, HttpRoute route) {
@@ -44,10 +63,7 @@ HttpRead httpGetOnce(const std::wstring& url, std::size_t limit, HttpRoute route
     const DWORD toRead = limit > MAXDWORD ? MAXDWORD : static_cast<DWORD>(limit);
 
     // Declared in this order so the request is closed before the session.
-    const DWORD access =
-        route == HttpRoute::Direct ? INTERNET_OPEN_TYPE_DIRECT : INTERNET_OPEN_TYPE_PRECONFIG;
-    InternetHandle internet(
-        ::InternetOpenW(L"Microsoft Internet Explorer", access, nullptr, nullptr, 0));
+    InternetHandle internet = win32::openSession(route);
     if (!internet) return result;
     InternetHandle request(
         ::InternetOpenUrlW(internet.get(), url.c_str(), nullptr, 0, kOpenUrlFlags, 0));
