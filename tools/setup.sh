@@ -2,7 +2,8 @@
 # Installs what building and testing need (Debian; root only when something
 # is missing) and builds both configurations: native (logic + simulated
 # machine + unit tests) in build/native, Windows (addrsmith.exe +
-# Windows-layer tests) in build/windows.
+# Windows-layer tests) in build/windows. With --install-only it stops after
+# installing (tools/release.sh, which builds on its own).
 set -euo pipefail
 . "$(dirname "$0")/need-root.sh"
 cd "$(dirname "$0")/.."
@@ -21,6 +22,9 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get update
   # With recommends: that is how Wine was proven to run here.
   apt-get install -y "${missing[@]}"
+fi
+if [ "${1:-}" = --install-only ]; then
+  exit 0
 fi
 
 jobs=$(nproc 2>/dev/null || echo 2)

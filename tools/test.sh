@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs every test: the layer check, the native unit tests (also under
 # sanitizers), the Windows-layer tests under Wine, the import check of
-# addrsmith.exe, the end-to-end scenarios (root, for network namespaces), a
-# short fuzzing run and the static checks.
+# addrsmith.exe, the check that a second build of it gives the same bytes,
+# the end-to-end scenarios (root, for network namespaces), a short fuzzing
+# run and the static checks.
 set -uo pipefail
 . "$(dirname "$0")/need-root.sh"
 need_root "$@"
@@ -27,6 +28,9 @@ echo "== Windows-layer tests under Wine"
 echo "== what addrsmith.exe imports, against the reviewed list (oldest Windows: 5.2)"
 { tools/check_imports.py build/windows/addrsmith.exe &&
   tools/check_imports.py --self-test build/windows/addrsmith.exe; } || status=1
+echo "== addrsmith.exe built again elsewhere (folders, time zone, locale): the same bytes"
+{ tools/check_reproducible.py build/windows/addrsmith.exe &&
+  tools/check_reproducible.py --self-test build/windows/addrsmith.exe; } || status=1
 echo "== end-to-end scenarios (root: network namespaces)"
 ADDRSMITH_BUILD_DIR=build/windows e2e/run.sh test || status=1
 echo "== fuzzing, a short run per target"
