@@ -20,6 +20,10 @@ extra program starts, 2 x (1). Times are medians over N rounds. Then the
 late adapter: one adapter attached 4 s after the start, timed from its
 appearance to the run's closing line; and the late service: the metadata
 address missing for the first 4 s, timed from its return to the closing line.
+Then larger machines of 2, 15 and 63 secondary adapters, each in a namespace
+of its own with the same rounds (the fetch yardstick opening that machine's
+2 + 4N sessions), at most three rounds each: how the run and its floor grow
+with N.
 """
 import argparse
 import os
@@ -32,44 +36,51 @@ sys.dont_write_bytecode = True  # keep the source tree clean of __pycache__
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from e2elib import cleanup, program, wine  # noqa: E402
+from e2elib.checks import parse_ini  # noqa: E402
 from e2elib.env import Env, add_arguments  # noqa: E402
 from e2elib.lab import MAIN, STANDARD_INI, Desired, Lab, metadata_tree  # noqa: E402
 from e2elib.machine import METADATA_ADDRESS, Adapter, mask_to_prefix  # noqa: E402
+from e2elib.scenarios.common import secondaries  # noqa: E402
 
+# The three secondary adapters as they start (stale) and as the service
+# wants them.
 SECONDARIES = [
-    ("eth1", "52:54:00:ab:cd:01", Desired("52:54:00:ab:cd:01", "10.1.0.5", gateway="10.1.0.1")),
-    ("eth2", "52:54:00:ab:cd:02", Desired("52:54:00:ab:cd:02", "10.2.0.7", ["10.2.0.7", "10.2.0.8", "10.2.0.9"],
-                                          gateway="10.2.0.1")),
-    ("eth3", "52:54:00:ab:cd:03", Desired("52:54:00:ab:cd:03", "10.3.0.7", gateway="10.3.0.1")),
+    (Adapter("eth1", "52:54:00:ab:cd:01", ["10.1.0.99/24"], "10.1.0.254", metric=101),
+     Desired("52:54:00:ab:cd:01", "10.1.0.5", gateway="10.1.0.1")),
+    (Adapter("eth2", "52:54:00:ab:cd:02", ["10.2.0.50/24"], None, metric=102),
+     Desired("52:54:00:ab:cd:02", "10.2.0.7", ["10.2.0.7", "10.2.0.8", "10.2.0.9"], gateway="10.2.0.1")),
+    (Adapter("eth3", "52:54:00:ab:cd:03", ["10.3.0.99/24"], "10.3.0.254", metric=103),
+     Desired("52:54:00:ab:cd:03", "10.3.0.7", gateway="10.3.0.1")),
 ]
-STALE = {"eth1": ("10.1.0.99/24", "10.1.0.254"), "eth2": ("10.2.0.50/24", None),
-         "eth3": ("10.3.0.99/24", "10.3.0.254")}
 LATE = "eth2"          # the adapter attached during the late-adapter runs
 LATE_AFTER = 4.0       # seconds after the start
+GROWTH = (2, 15, 63)   # secondary adapters of the machines that show growth
+GROWTH_ROUNDS = 3      # at most, per machine: a round with 63 takes about 15 s
 
 
-def secondary(dev):
-    index = [d for d, _, _ in SECONDARIES].index(dev)
-    _, mac, _ = SECONDARIES[index]
-    return Adapter(dev, mac, [], None, metric=101 + index)
+def bare(adapter):
+    """The adapter as plugged in, with nothing on it."""
+    return Adapter(adapter.name, adapter.mac, [], None, metric=adapter.metric)
 
 
-def set_adapters(lab, in_effect):
-    """Put the three adapters either as the service wants them or stale."""
-    for dev, _mac, want in SECONDARIES:
+def set_adapters(lab, pairs, in_effect):
+    """Put the secondary adapters either as the service wants them or as
+    they start (stale)."""
+    for adapter, want in pairs:
+        dev = adapter.name
         if not lab.machine.has_link(dev):
-            lab.add(secondary(dev))
+            lab.add(bare(adapter))
         lab.machine.ip("addr", "flush", "dev", dev)
         if in_effect:
             for ip in want.ip_list():
                 lab.machine.ip("addr", "add", "%s/%d" % (ip, mask_to_prefix(want.mask)), "dev", dev)
             lab.machine.set_default_route(dev, want.gateway)
         else:
-            address, gateway = STALE[dev]
-            lab.machine.ip("addr", "add", address, "dev", dev)
+            for address in adapter.addresses:
+                lab.machine.ip("addr", "add", address, "dev", dev)
             lab.machine.ip("route", "flush", "exact", "0.0.0.0/0", "dev", dev, check=False)
-            if gateway:
-                lab.machine.set_default_route(dev, gateway)
+            if adapter.gateway:
+                lab.machine.set_default_route(dev, adapter.gateway)
     lab.machine.ip("route", "del", "169.254.0.0/17", check=False)
 
 
@@ -100,22 +111,25 @@ class Timed:
 class ToolRuns:
     """addrsmith.exe runs on a machine put in a given state before each."""
 
-    def __init__(self, lab, in_effect):
+    def __init__(self, lab, pairs, in_effect):
         self.lab = lab
+        self.pairs = pairs
         self.in_effect = in_effect
         self.seconds, self.rss, self.requests, self.commands = [], [], [], []
 
     def run(self):
-        set_adapters(self.lab, self.in_effect)
+        set_adapters(self.lab, self.pairs, self.in_effect)
         self.lab.files(STANDARD_INI)
         # Counted here: the yardsticks' requests and commands come between.
         requests = len(self.lab.server.requests())
         commands = len(self.lab.spool.snapshot())
         out = self.lab.run()
-        if program.SUCCESS_LINE not in out.console:
-            raise RuntimeError("run failed (exit %s%s, %.1f s): %r\n%s" % (
-                out.pty.exit_code, ", timed out" if out.pty.timed_out else "", out.seconds, out.console,
-                "\n".join(out.block)))
+        # Every adapter saved, beside the sections the file starts with.
+        sections = len(parse_ini((out.ini or b"").decode("latin-1")))
+        if program.SUCCESS_LINE not in out.console or sections != len(parse_ini(STANDARD_INI)) + len(self.pairs):
+            raise RuntimeError("run failed (exit %s%s, %.1f s, %d sections saved): %r\n%s" % (
+                out.pty.exit_code, ", timed out" if out.pty.timed_out else "", out.seconds, sections,
+                out.console, "\n".join(out.block)))
         self.seconds.append(out.seconds)
         self.rss.append(out.pty.vm_hwm_kib or out.pty.peak_rss_kib)
         self.requests.append(len(self.lab.server.requests()) - requests)
@@ -130,11 +144,35 @@ def warm_server(lab):
     Timed(lab, lab.doubles["trivial.exe"]).run()
 
 
+def measure(lab, pairs, repeat, label):
+    """The yardsticks and the tool on the lab's machine, `repeat` rounds:
+    (trivial, children, sessions, tables, in effect, changes)."""
+    d = lab.doubles
+    wants = [want for _, want in pairs]
+    lab.serve(metadata_tree(wants))
+    urls = [program.METADATA_URL + path for path in program.fetch_paths(*wants)]
+    warm_server(lab)
+    measured = (Timed(lab, d["trivial.exe"]), Timed(lab, d["two_children.exe"], pause=True),
+                Timed(lab, d["wininet_sessions.exe"], urls), Timed(lab, d["adapter_table.exe"]),
+                ToolRuns(lab, pairs, True), ToolRuns(lab, pairs, False))
+    for n in range(repeat):
+        print("measuring: %s, round %d of %d ..." % (label, n + 1, repeat), file=sys.stderr)
+        for what in measured:  # one of each per round: drift hits them alike
+            what.run()
+    return measured
+
+
+def floor_of(trivial, children, sessions, tables):
+    t1, t2, t3, t4 = (statistics.median(x.seconds) for x in (trivial, children, sessions, tables))
+    return t2 + t3 + t4 - 2 * t1
+
+
 def late_adapter(lab):
     """One run with LATE attached LATE_AFTER s after the start: the seconds
     from its appearance to the closing line, and the run's retry count."""
-    set_adapters(lab, True)
+    set_adapters(lab, SECONDARIES, True)
     lab.machine.ip("link", "del", LATE)
+    late = bare([adapter for adapter, _ in SECONDARIES if adapter.name == LATE][0])
     # A Wine server goes on listing an adapter that has gone (no addresses,
     # same hardware address): a new one, kept warm, forgets it.
     warm_server(lab)
@@ -143,7 +181,7 @@ def late_adapter(lab):
 
     def attach(lab, run):
         if not added and time.time() - run.started >= LATE_AFTER:
-            lab.add(secondary(LATE))
+            lab.add(late)
             added["at"] = time.time()
 
     out = lab.run(timeout=120, on_tick=attach)
@@ -159,7 +197,7 @@ def late_service(lab):
     """One run with the metadata address missing for its first LATE_AFTER s,
     as before the network is up: seconds from the address's return to the
     closing line, and the whole run."""
-    set_adapters(lab, True)
+    set_adapters(lab, SECONDARIES, True)
     lab.files(STANDARD_INI)
     lab.machine.ip("addr", "del", METADATA_ADDRESS + "/32", "dev", "lo")
     back = {}
@@ -190,24 +228,11 @@ def counts(values):
 
 def main_with(args):
     env = Env(args, log=lambda text: print(text, file=sys.stderr))
-    d = env.doubles
     with Lab("figures", env.prefix, env.exe, env.workdir) as lab:
-        lab.doubles = d
-        lab.add(MAIN, *[secondary(dev) for dev, _, _ in SECONDARIES])
-        wants = [want for _, _, want in SECONDARIES]
-        lab.serve(metadata_tree(wants))
-        urls = [program.METADATA_URL + path for path in program.fetch_paths(*wants)]
-        warm_server(lab)
-        trivial = Timed(lab, d["trivial.exe"])
-        children = Timed(lab, d["two_children.exe"], pause=True)
-        sessions = Timed(lab, d["wininet_sessions.exe"], urls)
-        tables = Timed(lab, d["adapter_table.exe"])
-        in_effect, changes = ToolRuns(lab, True), ToolRuns(lab, False)
-        rounds = [trivial, children, sessions, tables, in_effect, changes]
-        for n in range(args.repeat):
-            print("measuring: round %d of %d ..." % (n + 1, args.repeat), file=sys.stderr)
-            for what in rounds:  # one of each per round: drift hits them alike
-                what.run()
+        lab.doubles = env.doubles
+        lab.add(MAIN, *[bare(adapter) for adapter, _ in SECONDARIES])
+        trivial, children, sessions, tables, in_effect, changes = measure(
+            lab, SECONDARIES, args.repeat, "3 adapters")
         late = []
         for n in range(args.repeat):
             print("measuring: late adapter, run %d of %d ..." % (n + 1, args.repeat), file=sys.stderr)
@@ -217,9 +242,17 @@ def main_with(args):
             print("measuring: late metadata service, run %d of %d ..." % (n + 1, args.repeat), file=sys.stderr)
             late_services.append(late_service(lab))
         lab.prefix.kill_server()
+    growth = []
+    for count in GROWTH:
+        pairs = secondaries(count)
+        with Lab("figures%d" % count, env.prefix, env.exe, env.workdir) as lab:
+            lab.doubles = env.doubles
+            lab.add(MAIN, *[bare(adapter) for adapter, _ in pairs])
+            growth.append((count, measure(lab, pairs, min(args.repeat, GROWTH_ROUNDS), "%d adapters" % count)))
+            lab.prefix.kill_server()
 
-    t1, t2, t3, t4 = (statistics.median(x.seconds) for x in (trivial, children, sessions, tables))
-    floor = t2 + t3 + t4 - 2 * t1
+    t1 = statistics.median(trivial.seconds)
+    floor = floor_of(trivial, children, sessions, tables)
     lines = ["| Run (warm Wine server, 3 secondary adapters) | time (min to max) | x trivial | x floor "
              "| HTTP requests | commands |",
              "|---|---|---|---|---|---|"]
@@ -250,6 +283,24 @@ def main_with(args):
     lines.append("| from its return to the closing line | %s |" % spread([a for a, _ in late_services]))
     lines.append("| whole run, start to exit | %s |" % spread([s for _, s in late_services]))
 
+    lines.append("")
+    lines.append("| Secondary adapters N | HTTP requests (2 + 4N) | commands | floor "
+                 "| settings already in effect | x floor | changes to apply | x floor | peak memory |")
+    lines.append("|---|---|---|---|---|---|---|---|---|")
+    lines_at = {}
+    for count, (g_trivial, g_children, g_sessions, g_tables, g_effect, g_changes) in growth:
+        g_floor = floor_of(g_trivial, g_children, g_sessions, g_tables)
+        effect, change = statistics.median(g_effect.seconds), statistics.median(g_changes.seconds)
+        lines_at[count] = (g_floor, effect, change)
+        lines.append("| %d | %s | %s | %.2f s | %s | %.2f x | %s | %.2f x | %.1f MiB |" % (
+            count, counts(g_effect.requests + g_changes.requests), counts(g_changes.commands), g_floor,
+            spread(g_effect.seconds), effect / g_floor, spread(g_changes.seconds), change / g_floor,
+            max(g_effect.rss + g_changes.rss) / 1024.0))
+    low, mid, high = GROWTH
+    slopes = [(lines_at[high][i] - lines_at[low][i]) / (high - low) for i in range(3)]
+    # How far the middle machine lies off the straight line through the others.
+    off = [lines_at[mid][i] - (lines_at[low][i] + slopes[i] * (mid - low)) for i in range(3)]
+
     size = os.path.getsize(env.exe)
     lines.append("")
     lines.append("| Program | |")
@@ -279,6 +330,18 @@ def main_with(args):
         "too soon to sample, ru_maxrss from wait4. Requests and commands are counted by the "
         "harness's nginx access log and command doubles." % (args.repeat, LATE_AFTER, args.repeat,
                                                                LATE_AFTER, args.repeat))
+    lines.append("")
+    lines.append(
+        "Larger machines: the main adapter and N secondary ones (veth pairs eth1 to ethN, one "
+        "address each, every third two in a /16), each machine in a namespace of its own with its "
+        "own warm Wine server, %d rounds of the same runs; the fetch yardstick opens the run's "
+        "2 + 4N sessions and the adapter-table queries see all N + 1 adapters. Changes to apply: "
+        "a set-address command per adapter, an added address for every third, and `route`. "
+        "From N = %d to N = %d each adapter adds %.0f ms to the floor, %.0f ms to a run with the "
+        "settings already in effect and %.0f ms to one with changes to apply; at N = %d the runs "
+        "lie %+.0f ms and %+.0f ms off the straight line through the other two (the floor %+.0f ms)." % (
+            min(args.repeat, GROWTH_ROUNDS), low, high, slopes[0] * 1000, slopes[1] * 1000, slopes[2] * 1000,
+            mid, off[1] * 1000, off[2] * 1000, off[0] * 1000))
     print("\n".join(lines))
     return 0
 

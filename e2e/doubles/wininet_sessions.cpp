@@ -24,7 +24,7 @@ bool fetchOnce(const std::wstring& url) {
     wchar_t length[32] = {};
     DWORD lengthSize = sizeof(length);
     HttpQueryInfoW(request.h, HTTP_QUERY_CONTENT_LENGTH, length, &lengthSize, nullptr);
-    char block[1024];
+    char block[4096];  // the run's largest read, the adapter listing's
     DWORD received = 0;
     return InternetReadFile(request.h, block, sizeof block, &received) != FALSE;
 }

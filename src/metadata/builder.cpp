@@ -15,7 +15,10 @@ namespace {
 
 // Read limits in bytes; each text buffer holds half as many wide characters.
 constexpr unsigned kValueLimit = 60;
-constexpr unsigned kMacsLimit = 480;
+// The adapter listing's text holds up to 2047 characters: 107 entries of 19
+// (address, "/", line feed). Large machine types have 15 adapters and some
+// more, which 239 characters could not list.
+constexpr unsigned kMacsLimit = 4096;
 constexpr unsigned kIpsLimit = 1800;
 
 template <std::size_t N>

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "adapters/test_records.h"
 #include "app/driver.h"
 #include "core/ipv4_text.h"
 #include "core/settings.h"
@@ -239,11 +240,13 @@ TEST_F(BuilderTest, GivesUpWithoutMainMacOrListing) {
          "main mac=" + kMain +
              "\nget macs error url:http://169.254.0.254/meta-data/network/interfaces/macs/\n",
          2},
+        // 2048 characters, one more than the listing's buffer holds: the
+        // fetch fails whole rather than hand over the entries that fit.
         {"listing too long",
          [] {
              std::string big;
-             while (big.size() < 240) big += "52:54:00:ab:cd:ef/\n";
-             sim::setHttpBody(kMacsUrl, big.substr(0, 240));
+             while (big.size() < 2048) big += "52:54:00:ab:cd:ef/\n";
+             sim::setHttpBody(kMacsUrl, big.substr(0, 2048));
          },
          "main mac=" + kMain +
              "\nget macs error url:http://169.254.0.254/meta-data/network/interfaces/macs/\n",
@@ -644,16 +647,17 @@ TEST_F(BuilderTest, ZeroBytesEndTheTextAndOtherBytesAreRefused) {
 }
 
 TEST_F(BuilderTest, HundredsOfListingEntries) {
-    // 119 one-letter entries fill the adapter listing: each is logged and
-    // turned away, and nothing is fetched for any of them.
+    // 1024 one-letter entries fill the adapter listing's 2047 characters:
+    // each is logged and turned away, and nothing is fetched for any of them.
     std::string listing;
-    for (int i = 0; i < 119; ++i) listing += "x/";
-    ASSERT_EQ(listing.size(), 238u);
+    for (int i = 0; i < 1023; ++i) listing += "x/";
+    listing += "x";
+    ASSERT_EQ(listing.size(), 2047u);
     scriptService(listing, {});
     EXPECT_FALSE(getDesiredConfig());
-    std::string expected = "main mac=" + kMain + "\nvecMacs.size:119\n";
-    for (int i = 0; i < 119; ++i) expected += "mac=x\n";
-    for (int i = 0; i < 119; ++i) expected += "check mac error\n" + leftOutLine("x", kNotAMac);
+    std::string expected = "main mac=" + kMain + "\nvecMacs.size:1024\n";
+    for (int i = 0; i < 1024; ++i) expected += "mac=x\n";
+    for (int i = 0; i < 1024; ++i) expected += "check mac error\n" + leftOutLine("x", kNotAMac);
     EXPECT_EQ(newLog(), expected);
     EXPECT_EQ(sim::httpRequests().size(), 2u);
 
@@ -667,23 +671,44 @@ TEST_F(BuilderTest, HundredsOfListingEntries) {
     const std::string log = newLog();
     EXPECT_NE(log.find("vecIps.size:449\nconfig ip=1\ncheck ip addr fail\n"), std::string::npos) << log;
 
-    // Twelve proper adapters are all the listing has room for; all are built.
+    // 107 proper adapters are all the listing has room for (with line feeds
+    // up to its 2047 characters); all are built, and a whole run sets,
+    // checks and saves every one of them.
     sim::resetHttp();
     listing.clear();
     std::vector<Adapter> adapters;
-    for (int i = 0; i < 12; ++i) {
+    std::vector<platform::AdapterEntry> table;
+    for (int i = 0; i < 107; ++i) {
         char entry[18];
         std::snprintf(entry, sizeof entry, "52:54:00:00:01:%02x", i);
         adapters.push_back(firstUnder(entry));
         listing += adapters.back().entry + "/\n";
+        table.push_back(adapterWith(L"Ethernet " + std::to_wstring(i + 2),
+                                    {0x52, 0x54, 0x00, 0x00, 0x01, static_cast<std::uint8_t>(i)},
+                                    {}, 0, ""));
     }
-    ASSERT_LT(listing.size(), 240u);
+    ASSERT_LE(listing.size(), 2047u);
+    listing += std::string(2047 - listing.size(), '\n');
     scriptService(listing, adapters);
     const std::unique_ptr<AdapterConfigList> desired = getDesiredConfig();
     ASSERT_TRUE(desired);
-    ASSERT_EQ(desired->size(), 12u);
-    for (std::size_t i = 0; i < 12; ++i) EXPECT_EQ((*desired)[i].mac[5], i);
+    ASSERT_EQ(desired->size(), 107u);
+    for (std::size_t i = 0; i < 107; ++i) EXPECT_EQ((*desired)[i].mac[5], i);
     expectOnlyCheckedTexts(*desired);
+
+    writeFile(iniPath, "[eth0]\r\nGATEWAY=10.0.0.1\r\n");
+    sim::setAdapters(table);
+    EXPECT_EQ(runConfiguration(), 0);
+    const std::vector<std::wstring>& commands = sim::commandsStarted();
+    ASSERT_EQ(commands.size(), 1u + 2u * 107u);  // the route, then set and add for each
+    EXPECT_EQ(commands.back(), kAddPrefix + L"Ethernet 108\" 10.0.1.6 255.255.255.0");
+    const std::string run = logText();
+    EXPECT_EQ(countOf(run, "start set config ip submask gateway...\n"), 107u);
+    EXPECT_EQ(run.find("cannot find"), std::string::npos);
+    const std::string ini = readFile(iniPath);
+    EXPECT_EQ(countOf(ini, "[eth:52:54:00:00:01:"), 107u);
+    EXPECT_NE(ini.find("[eth:52:54:00:00:01:6A]\r\nmac=52:54:00:00:01:6A\r\nip=10.0.1.5,10.0.1.6\r\n"),
+              std::string::npos);
 }
 
 TEST_F(BuilderTest, ARunOnNothingButErrorPagesFailsWithoutTouchingAnything) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,12 @@ TEST(FetchOverWinInet, OversizedBodyFails) {
     EXPECT_EQ(fetchUrlText(60, serverUrl(L"/long").c_str(), buffer.data()), 0);
     EXPECT_EQ(buffer.text(), L"");
     EXPECT_TRUE(buffer.guardsIntact());
+
+    // 2048 bytes for the adapter listing's 4096-byte read: refused whole.
+    GuardedBuffer listing(4096);
+    EXPECT_EQ(fetchUrlText(4096, serverUrl(L"/listing-too-long").c_str(), listing.data()), 0);
+    EXPECT_EQ(listing.text(), L"");
+    EXPECT_TRUE(listing.guardsIntact());
 }
 
 TEST(FetchOverWinInet, BodyInTwoPiecesArrivesWhole) {
@@ -58,6 +65,19 @@ TEST(FetchOverWinInet, BodyInTwoPiecesArrivesWhole) {
     GuardedBuffer buffer(60);
     ASSERT_NE(fetchUrlText(60, serverUrl(L"/slow").c_str(), buffer.data()), 0);
     EXPECT_EQ(buffer.text(), L"10.0.0.12");
+
+    // So it does for the largest adapter listing, 2047 bytes in three pieces.
+    GuardedBuffer listing(4096);
+    ASSERT_NE(fetchUrlText(4096, serverUrl(L"/slow-listing").c_str(), listing.data()), 0);
+    std::wstring expected;
+    for (int i = 0; i < 107; ++i) {
+        wchar_t entry[20];
+        std::swprintf(entry, 20, L"52:54:00:ab:cd:%02x/\n", i);
+        expected += entry;
+    }
+    expected.resize(2047, L'\n');
+    EXPECT_EQ(listing.text(), expected);
+    EXPECT_TRUE(listing.guardsIntact());
 }
 
 TEST(FetchOverWinInet, SessionCarriesItsTimeOuts) {

@@ -14,11 +14,14 @@ import subprocess
 import sys
 import time
 
+# The adapter listing at its largest: 107 entries, line feeds up to 2047 bytes.
+LISTING = b"".join(b"52:54:00:ab:cd:%02x/\n" % i for i in range(107)).ljust(2047, b"\n")
 PAGES = {
     "/meta-data/mac": b"52:54:00:ab:cd:ef",
     "/empty": b"",
     "/long": b"x" * 100,
     "/fits": b"y" * 29,
+    "/listing-too-long": LISTING + b"\n",
 }
 NOT_FOUND = b"<h1>404 Not Found</h1>"
 
@@ -36,6 +39,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.flush()
             time.sleep(0.5)
             self.wfile.write(b"12")
+            return
+        if self.path == "/slow-listing":
+            # The largest listing in three pieces, apart in time.
+            self.send_response(200)
+            self.send_header("Content-Length", str(len(LISTING)))
+            self.end_headers()
+            for start in (0, 700, 1400):
+                self.wfile.write(LISTING[start:start + 700])
+                self.wfile.flush()
+                time.sleep(0.2)
             return
         body = PAGES.get(self.path)
         status = 200

@@ -9,6 +9,7 @@ from . import commands, files, metadata, proxy, success
 
 SCENARIOS = [
     ("two_adapters_change", success.two_adapters_change),
+    ("many_adapters", success.many_adapters),
     ("missing_ini", files.missing_ini),
     ("missing_gateway", files.missing_gateway),
     ("metadata_down", metadata.metadata_down),

@@ -1,14 +1,16 @@
 """Runs that end in success: two adapters changed, then a second run with
-nothing left to do; an adapter plugged in while the program waits to retry;
-two runs started at the same moment.
+nothing left to do; a large machine's fifteen adapters the same way; an
+adapter plugged in while the program waits to retry; two runs started at
+the same moment.
 """
 import copy
 import time
 
 from ..checks import Checker, section
 from ..lab import MAIN, STANDARD_INI, metadata_tree
+from ..machine import mask_to_prefix
 from ..program import ROUTE_CMD, builder_lines, commands_for, fetch_paths, snapshot_lines, stamp_time
-from .common import ETH1, ETH2, WANT1, WANT2, new_lab, setup_two
+from .common import ETH1, ETH2, WANT1, WANT2, new_lab, secondaries, setup_two
 
 # The saved configuration's sections for WANT1 and WANT2.
 SECTIONS_TWO = [
@@ -72,6 +74,63 @@ def two_adapters_change(env):
         ck.adapter(out2, "eth1", ["10.1.0.5/24"], "10.1.0.1", 101)
         ck.adapter(out2, "eth2", ["10.2.0.7/16", "10.2.0.8/16", "10.2.0.9/16"], "10.2.0.1", 102)
         ck.metadata_route(out2)
+    return [first, second]
+
+
+def many_adapters(env):
+    """The main adapter and fifteen secondary ones: all set, checked and saved; then a run with nothing to do."""
+    # Sixteen listing entries make 303 characters, past the 239 that the
+    # listing's buffer once held: such a run configured nothing at all.
+    first, second = Checker("many_adapters"), Checker("many_adapters_second_run")
+    pairs = secondaries(15)
+    wants = [want for _, want in pairs]
+    with new_lab(env, "many") as lab:
+        lab.add(MAIN, *[adapter for adapter, _ in pairs])
+        lab.serve(metadata_tree(wants))
+        lab.files(STANDARD_INI)
+        out = lab.run()
+        env.show(first, out)
+        ck = first
+        ck.finished(out, success=True)
+        commands = [ROUTE_CMD]
+        found = ["begin ConfigIpAddresses"]
+        applying, check = [], []
+        for adapter, want in pairs:
+            commands += commands_for(adapter.name, want)
+            found += snapshot_lines(adapter.name, [adapter.addresses[0].split("/")[0]], ["255.255.255.0"],
+                                    adapter.gateway)
+            applying += ["start set config ip submask gateway..."] + commands_for(adapter.name, want)
+            check += ["begin getCurrentConfig", "current config ip=" + want.primary,
+                      "current config gateway=" + want.gateway]
+        ck.commands(out, commands)
+        ck.ran_and_waited(out, commands)
+        ck.requests(out, fetch_paths(*wants))
+        builder = ["main mac=52:54:00:00:00:10", "vecMacs.size:15"] + ["mac=" + w.mac for w in wants]
+        for want in wants:
+            builder += builder_lines(want)
+        ck.log_order(out, [ROUTE_CMD] + builder + found + applying, "every adapter built, found and applied")
+        ck.log_order(out, [commands[-1]] + check + ["configure end"],
+                     "check after applying logs every adapter's new settings")
+        ck.log_lacks(out, "retry find adapters")
+        ck.log_lacks(out, "cannot find")
+        ck.log_lacks(out, "config file error")
+        ck.ini_written(out, lab.ini_before, [section(w.mac.upper(), w.ip_list(), w.gateway, w.mask) for w in wants])
+        ck.adapter(out, "eth0", ["10.0.0.10/24"], "10.0.0.1", 100)
+        for adapter, want in pairs:
+            prefix = mask_to_prefix(want.mask)
+            ck.adapter(out, adapter.name, ["%s/%d" % (ip, prefix) for ip in want.ip_list()], want.gateway,
+                       adapter.metric)
+        ck.metadata_route(out)
+
+        # Again on the same machine: every adapter is seen to be in effect.
+        out2 = lab.run()
+        env.show(second, out2)
+        second.finished(out2, success=True)
+        second.commands(out2, [ROUTE_CMD])
+        second.log_count(out2, "config ip submask gateway is not changed...", 15)
+        second.requests(out2, fetch_paths(*wants))
+        second.eq(out2.ini, out.ini, "saved configuration the same as after the first run")
+        second.eq(out2.backup, out.ini, "backup is the file as the first run left it")
     return [first, second]
 
 
