@@ -148,11 +148,13 @@ class Lab:
         self.ini_before = read_bytes(self.prefix.ini)
 
     # -- running --------------------------------------------------------
-    def run(self, timeout=90, on_tick=None):
+    def run(self, timeout=90, on_tick=None, exe=None, cwd=None):
+        """One run of the program (or of `exe`, a copy of it elsewhere), with
+        `cwd` as its current directory when given."""
         out = RunOutcome()
-        argv = self.machine.exec_argv(["wine", self.exe])
+        argv = self.machine.exec_argv(["wine", exe or self.exe])
         out.pty = wine.run_on_pty(argv, self.prefix.env(), timeout,
-                                  on_tick=(lambda r: on_tick(self, r)) if on_tick else None)
+                                  on_tick=(lambda r: on_tick(self, r)) if on_tick else None, cwd=cwd)
         self._collect([out])
         return out
 

@@ -34,6 +34,7 @@ DOUBLES = {
     "wininet_sessions.exe": ("wininet_sessions.cpp", ["-lwininet"]),
     "adapter_table.exe": ("adapter_table.cpp", ["-liphlpapi"]),
     "proxy_probe.exe": ("proxy_probe.cpp", ["-lwininet"]),
+    "decoy.exe": ("decoy.cpp", []),  # planted as route.exe and netsh.exe where they must never run
 }
 
 
@@ -180,7 +181,7 @@ class PtyRun:
 
 
 def run_on_pty(argv, env, timeout, answer_when=(b"Press any key", program.CONSOLE_LINE_START.encode()),
-               on_tick=None):
+               on_tick=None, cwd=None):
     """Run `argv` on a fresh pseudo-terminal and answer "pause" with Enter.
 
     Wine writes console output only to a terminal. Enter is sent once any of
@@ -193,6 +194,8 @@ def run_on_pty(argv, env, timeout, answer_when=(b"Press any key", program.CONSOL
     pid, fd = pty.fork()
     if pid == 0:  # child
         try:
+            if cwd:
+                os.chdir(cwd)
             os.execvpe(argv[0], argv, env)
         finally:
             os._exit(127)

@@ -21,6 +21,7 @@ SCENARIOS = [
     ("netsh_not_applied", commands.netsh_not_applied),
     ("netsh_hangs", commands.netsh_hangs),
     ("netsh_slow", commands.netsh_slow),
+    ("planted_programs", commands.planted_programs),
     ("metadata_never_answers", metadata.metadata_never_answers),
     # Faults: after each of these the saved configuration is unchanged or,
     # where the writer had begun, its backup holds the file as it was; eth0

@@ -1,8 +1,10 @@
 """What the program's commands meet: a netsh that changes nothing, never
-ends, is slow or is not there, and an adapter pulled out right after its
-set-address command.
+ends, is slow or is not there, an adapter pulled out right after its
+set-address command, and programs of the same names planted where a search
+by bare name would find them first.
 """
 import os
+import shutil
 import time
 
 from .. import cleanup, spool
@@ -128,6 +130,46 @@ def netsh_missing(env):
         ck.ini_untouched(out, lab.ini_before)
         ck.adapter(out, "eth1", ["10.1.0.99/24"], "10.1.0.254", 101)
         ck.after_fault(out, lab.ini_before, MAIN)
+    return [ck]
+
+
+def planted_programs(env):
+    """route.exe and netsh.exe planted beside addrsmith.exe and in the current directory never run; the system's own do."""
+    ck = Checker("planted_programs")
+    drive_c = os.path.join(env.prefix.path, "drive_c")
+    install, work = os.path.join(drive_c, "e2e-install"), os.path.join(drive_c, "e2e-work")
+    marker = os.path.join(drive_c, "e2e-decoy-ran.txt")
+
+    def remove_plants():
+        for path in (install, work):
+            shutil.rmtree(path, ignore_errors=True)
+        if os.path.exists(marker):
+            os.remove(marker)
+        cleanup.unregister("planted:" + install)
+
+    with new_lab(env, "planted") as lab:
+        setup_one(lab)
+        cleanup.register("planted:" + install, "planted programs", remove_plants)
+        remove_plants()
+        for folder in (install, work):
+            os.makedirs(folder)
+            for name in ("route.exe", "netsh.exe"):
+                shutil.copyfile(env.doubles["decoy.exe"], os.path.join(folder, name))
+        exe = os.path.join(install, "addrsmith.exe")
+        shutil.copyfile(env.exe, exe)
+        try:
+            out = lab.run(exe=exe, cwd=work)
+            ran = open(marker).read() if os.path.exists(marker) else ""
+        finally:
+            remove_plants()
+        env.show(ck, out)
+        ck.eq(ran, "", "no planted program ran")
+        # The commands read as ever, and the doubles in system32 got them.
+        ck.finished(out, success=True)
+        ck.commands(out, [ROUTE_CMD] + commands_for("eth1", WANT1))
+        ck.ran_and_waited(out, [ROUTE_CMD] + commands_for("eth1", WANT1))
+        ck.ini_written(out, lab.ini_before, [section("52:54:00:AB:CD:01", ["10.1.0.5"], "10.1.0.1", "255.255.255.0")])
+        ck.adapter(out, "eth1", ["10.1.0.5/24"], "10.1.0.1", 101)
     return [ck]
 
 
