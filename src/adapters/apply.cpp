@@ -31,7 +31,7 @@ bool contains(const TextList& list, const std::wstring& text) {
     return false;
 }
 
-// The first %ls names netsh: c:\\windows\\system32\\netsh.exe on a standard install.
+// The first %ls names netsh: c:\windows\system32\netsh.exe on a standard install.
 const wchar_t* const kSetLegacy =
     L"%ls interface ip set address name=\"%ls\" static %ls %ls %ls gwmetric=1";
 const wchar_t* const kSet = L"%ls interface ip set address name=\"%ls\" static %ls %ls %ls";

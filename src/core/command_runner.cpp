@@ -11,7 +11,9 @@ constexpr unsigned kMaxWaits = 15;
 // have always named it.
 constexpr wchar_t kStandardSystemFolder[] = L"c:\\windows\\system32";
 
-wchar_t lowerAscii(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
+wchar_t lowerAscii(wchar_t c) {
+    return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+}
 
 bool sameIgnoringCase(const std::wstring& a, const std::wstring& b) {
     if (a.size() != b.size()) return false;

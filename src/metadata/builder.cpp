@@ -120,26 +120,26 @@ std::wstring entryUrl(const std::wstring& macsUrl, const std::wstring& entry,
 }
 
 // Fetches, logs and checks one address-valued resource (the gateway or the
-// mask of the primary address) and copies it into the record's field. The
-// reason it could not, or nullptr.
+// mask of the primary address) and copies it into the record's field.
+// Non-zero when it did; on 0 `why` says why not.
 template <std::size_t N>
-const wchar_t* fetchAddressValue(const std::wstring& url, const wchar_t* fetchFailedLine,
-                                 const wchar_t* valueLine, const wchar_t* checkFailedLine,
-                                 const wchar_t* what, wchar_t (&field)[N], std::wstring& why) {
+int fetchAddressValue(const std::wstring& url, const wchar_t* fetchFailedLine,
+                      const wchar_t* valueLine, const wchar_t* checkFailedLine,
+                      const wchar_t* what, wchar_t (&field)[N], std::wstring& why) {
     wchar_t text[kValueLimit / 2];
     if (fetchInto<kValueLimit>(url, text) == 0) {
         logWide(fetchFailedLine, url.c_str());
         why = std::wstring(L"its ") + what + L" could not be fetched";
-        return why.c_str();
+        return 0;
     }
     logWide(valueLine, text);
     if (checkIpAddr(text) == 0) {
         logWide(checkFailedLine);
         why = std::wstring(L"its ") + what + L" is not an IPv4 address";
-        return why.c_str();
+        return 0;
     }
     copyText(field, text);
-    return nullptr;
+    return 1;
 }
 
 // How one listed adapter's turn ended.
@@ -201,10 +201,10 @@ Turn buildRecord(const std::wstring& macsUrl, const std::wstring& entry, Adapter
     const std::wstring addressUrl = entryUrl(macsUrl, entry, L"local-ipv4s/") + firstIp;
     if (fetchAddressValue(addressUrl + L"/gateway", L"get gateway error url:%ls\n",
                           L"config gateway=%ls\n", L"check gateway addr fail\n", L"gateway",
-                          record.gateway, why) != nullptr ||
+                          record.gateway, why) == 0 ||
         fetchAddressValue(addressUrl + L"/subnet-mask", L"get mask error url:%ls\n",
                           L"config mask=%ls\n", L"check mask addr fail\n", L"subnet mask",
-                          record.mask, why) != nullptr) {
+                          record.mask, why) == 0) {
         return Turn::Dropped;
     }
 
