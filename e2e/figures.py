@@ -30,7 +30,6 @@ import os
 import statistics
 import subprocess
 import sys
-import time
 
 sys.dont_write_bytecode = True  # keep the source tree clean of __pycache__
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -177,20 +176,10 @@ def late_adapter(lab):
     # same hardware address): a new one, kept warm, forgets it.
     warm_server(lab)
     lab.files(STANDARD_INI)
-    added = {}
-
-    def attach(lab, run):
-        if not added and time.time() - run.started >= LATE_AFTER:
-            lab.add(late)
-            added["at"] = time.time()
-
-    out = lab.run(timeout=120, on_tick=attach)
-    if program.SUCCESS_LINE not in out.console or not added or out.pty.answered_at is None:
-        raise RuntimeError("late-adapter run failed (exit %s%s, %.1f s, attached: %s): %r\n%s" % (
-            out.pty.exit_code, ", timed out" if out.pty.timed_out else "", out.seconds, bool(added),
-            out.console, "\n".join(out.block)))
+    out, added = lab.run_acting_after(LATE_AFTER, lambda lab: lab.add(late), timeout=120)
+    after = closed_after(out, added, "late-adapter")
     retries = sum(1 for line in out.block if line.startswith("retry find adapters"))
-    return out.started + out.pty.answered_at - added["at"], retries, out.seconds
+    return after, retries, out.seconds
 
 
 def late_service(lab):
@@ -199,22 +188,25 @@ def late_service(lab):
     closing line, and the whole run."""
     set_adapters(lab, SECONDARIES, True)
     lab.files(STANDARD_INI)
-    lab.machine.ip("addr", "del", METADATA_ADDRESS + "/32", "dev", "lo")
-    back = {}
+    metadata_address(lab, "del")
+    out, back = lab.run_acting_after(LATE_AFTER, lambda lab: metadata_address(lab, "add"), timeout=180)
+    if back is None:
+        metadata_address(lab, "add")
+    return closed_after(out, back, "late-service"), out.seconds
 
-    def restore(lab, run):
-        if not back and time.time() - run.started >= LATE_AFTER:
-            lab.machine.ip("addr", "add", METADATA_ADDRESS + "/32", "dev", "lo")
-            back["at"] = time.time()
 
-    out = lab.run(timeout=180, on_tick=restore)
-    if not back:
-        lab.machine.ip("addr", "add", METADATA_ADDRESS + "/32", "dev", "lo")
-    if program.SUCCESS_LINE not in out.console or not back or out.pty.answered_at is None:
-        raise RuntimeError("late-service run failed (exit %s%s, %.1f s): %r\n%s" % (
-            out.pty.exit_code, ", timed out" if out.pty.timed_out else "", out.seconds, out.console,
-            "\n".join(out.block)))
-    return out.started + out.pty.answered_at - back["at"], out.seconds
+def metadata_address(lab, verb):
+    lab.machine.ip("addr", verb, METADATA_ADDRESS + "/32", "dev", "lo")
+
+
+def closed_after(out, event_at, what):
+    """Seconds from the event to the run's closing line; a run that failed,
+    or ended before the event, has no figure."""
+    if program.SUCCESS_LINE not in out.console or event_at is None or out.closed_at is None:
+        raise RuntimeError("%s run failed (exit %s%s, %.1f s, event: %s): %r\n%s" % (
+            what, out.pty.exit_code, ", timed out" if out.pty.timed_out else "", out.seconds,
+            event_at is not None, out.console, "\n".join(out.block)))
+    return out.closed_at - event_at
 
 
 def spread(values):

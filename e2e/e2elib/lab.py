@@ -6,6 +6,7 @@ namespaces, the server and the spool thread, whatever happened inside.
 import json
 import os
 import re
+import time
 
 from . import machine, server, spool, wine
 from .program import MAC_PATH, MACS, adapter_paths
@@ -90,6 +91,12 @@ class RunOutcome:
         self.started = None  # time.time() when the run started
         self.seconds = 0.0
 
+    @property
+    def closed_at(self):
+        """time.time() when the closing line showed, or None."""
+        answered = self.pty.answered_at if self.pty else None
+        return None if answered is None else self.started + answered
+
 
 class Lab:
     def __init__(self, name, prefix, exe, workdir, verbose=False):
@@ -157,6 +164,18 @@ class Lab:
                                   on_tick=(lambda r: on_tick(self, r)) if on_tick else None, cwd=cwd)
         self._collect([out])
         return out
+
+    def run_acting_after(self, seconds, act, timeout=90):
+        """One run with `act(lab)` done `seconds` after its start: the outcome
+        and the time.time() of the act (None when the run ended before)."""
+        done = {}
+
+        def tick(lab, run):
+            if not done and time.time() - run.started >= seconds:
+                act(lab)
+                done["at"] = time.time()
+
+        return self.run(timeout=timeout, on_tick=tick), done.get("at")
 
     def run_together(self, count=2, timeout=90):
         """`count` runs started at the same moment, each on a terminal of its

@@ -1,7 +1,6 @@
 #include <cwchar>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "core/command_runner.h"
 #include "sim/commands.h"
@@ -126,8 +125,6 @@ TEST_F(CommandRunnerTest, SystemProgramsAreStartedByTheirFullPath) {
         EXPECT_EQ(path, c.path);
         EXPECT_EQ(commandLineName(path), c.name);
     }
-    wchar_t buffer[260] = L"route add 169.254.0.0 mask 255.255.128.0 10.0.0.1";
-    runCommand(L"C:\\Windows\\system32\\route.exe", buffer);
-    EXPECT_EQ(sim::programsStarted(), std::vector<std::wstring>{L"C:\\Windows\\system32\\route.exe"});
-    EXPECT_EQ(sim::commandsStarted(), std::vector<std::wstring>{buffer});
+    // That the runner starts the program it is given shows in the route and
+    // netsh tests of the pre-flight and the apply step.
 }

@@ -41,28 +41,21 @@ def metadata_down(env):
 def metadata_late(env):
     """Nothing answers at the metadata address for the first 4 s, as before the network is up: the run waits, then configures as usual."""
     ck = Checker("metadata_late")
-    late = 4.0
-    back = {}
-
-    def bring_back(lab, run):
-        if not back and time.time() - run.started >= late:
-            lab.machine.ip("addr", "add", METADATA_ADDRESS + "/32", "dev", "lo")
-            back["at"] = time.time()
-
     with new_lab(env, "late") as lab:
         setup_two(lab)
         # nginx keeps its socket; without the address nobody answers it, and
         # the route through eth0's gateway leads nowhere.
         lab.machine.ip("addr", "del", METADATA_ADDRESS + "/32", "dev", "lo")
-        out = lab.run(on_tick=bring_back)
+        out, back = lab.run_acting_after(
+            4.0, lambda lab: lab.machine.ip("addr", "add", METADATA_ADDRESS + "/32", "dev", "lo"))
         env.show(ck, out)
         expect_two_applied(ck, out, lab)
         ck.log_order(out, [ROUTE_CMD, "wait %s  successfully" % ROUTE_CMD, SERVICE_WAIT, SERVICE_ANSWERED,
                            "main mac=52:54:00:00:00:10"], "waited for the service, then went on")
-        closing = out.started + out.pty.answered_at if out.pty.answered_at is not None else None
+        closing = out.closed_at
         if back and closing is not None:
             ck.note = "closing line %.1f s after the service came back, %.1f s after the start" % (
-                closing - back["at"], closing - out.started)
+                closing - back, closing - out.started)
             ck.true(closing - out.started < 10, "the run was over within 10 s",
                     "%.1f s" % (closing - out.started))
         else:

@@ -176,7 +176,7 @@ def adapter_appears(env):
         # is there, where it used to sit out its whole 30 s. The bound is
         # loose on purpose (the wait looks about once a second, then the
         # commands run): it tells an early end from a full wait, no more.
-        closing = out.started + out.pty.answered_at if out.pty.answered_at is not None else None
+        closing = out.closed_at
         if added and closing is not None:
             after = closing - added["at"]
             ck.note = "closing line %.1f s after the plug-in" % after
