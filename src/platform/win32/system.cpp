@@ -63,8 +63,13 @@ RunLockResult acquireRunLock(unsigned milliseconds) {
     HANDLE mutex = ::CreateMutexW(nullptr, FALSE, kRunLockName);
     if (mutex == nullptr && ::GetLastError() == ERROR_ACCESS_DENIED) {
         // Made by a run under another account, whose default security lets
-        // others wait on it but not open it for everything.
-        mutex = ::OpenMutexW(SYNCHRONIZE, FALSE, kRunLockName);
+        // others wait on it but not open it for everything. Letting it go is
+        // documented to need MUTEX_MODIFY_STATE; where even that is refused,
+        // waiting on it is still worth more than no lock.
+        mutex = ::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, kRunLockName);
+        if (mutex == nullptr && ::GetLastError() == ERROR_ACCESS_DENIED) {
+            mutex = ::OpenMutexW(SYNCHRONIZE, FALSE, kRunLockName);
+        }
     }
     if (mutex == nullptr) {
         result.errorCode = ::GetLastError();
@@ -87,9 +92,11 @@ RunLockResult acquireRunLock(unsigned milliseconds) {
     return result;
 }
 
-void releaseRunLock() {
-    if (runLock) ::ReleaseMutex(runLock.get());
+unsigned long releaseRunLock() {
+    unsigned long errorCode = 0;
+    if (runLock && !::ReleaseMutex(runLock.get())) errorCode = ::GetLastError();
     runLock.reset();
+    return errorCode;
 }
 
 namespace {
