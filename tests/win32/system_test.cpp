@@ -2,6 +2,7 @@
 // version resource of the real program.
 #include "platform/win32/win.h"
 
+#include <io.h>
 #include <winver.h>
 
 #include <gtest/gtest.h>
@@ -101,10 +102,25 @@ TEST(WinRunLog, WideAndNarrowLinesShareOneAppendedFile) {
     platform::restoreConsoleOutput();
 
     const std::string text = slurp(path);
-    std::remove(path);
     // Text mode: the C runtime ends every line with CR LF on disk.
     if (text != "earlier block\nwide adapter=7\r\nnarrow vecMacs.size:2\r\nwide again\r\n") {
         std::fprintf(stderr, "unexpected log contents:\n%s\n", text.c_str());
         FAIL();
     }
+
+    // Descriptor 1 on something that is no file, as a program started without
+    // a standard output may find it (here an event takes over the handle's
+    // value): afterwards the output is the console, or closed where there is
+    // none, never the stand-in again.
+    const auto given = reinterpret_cast<HANDLE>(_get_osfhandle(1));
+    ::CloseHandle(given);
+    std::vector<HANDLE> events;  // the lowest free values are handed out first
+    do events.push_back(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    while (events.back() != given && events.size() < 256);
+    ASSERT_EQ(events.back(), given);
+    platform::redirectOutputToLog(L"addrsmith_runlog_test.log");
+    platform::restoreConsoleOutput();
+    std::remove(path);
+    EXPECT_TRUE(platform::output() == nullptr ||
+                ::GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stdout)))) != FILE_TYPE_UNKNOWN);
 }
