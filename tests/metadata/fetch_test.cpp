@@ -21,7 +21,7 @@ TEST_F(FetchTest, BodyErrorPageAndEmptyBodyAreFetchedText) {
     EXPECT_NE(fetchUrlText(60, kUrl.c_str(), buffer.data()), 0);
     EXPECT_EQ(buffer.text(), L"52:54:00:ab:cd:ef");
 
-    // The status is not looked at: a 404 page is text like any other.
+    // A 404 page is text like any answer but a busy one.
     const std::wstring missing = L"http://169.254.0.254/meta-data/nothing";
     sim::setHttpBody(missing, "<h1>404 Not Found</h1>");
     GuardedBuffer page(60);
@@ -43,6 +43,28 @@ TEST_F(FetchTest, BodyErrorPageAndEmptyBodyAreFetchedText) {
 
     EXPECT_TRUE(buffer.guardsIntact() && page.guardsIntact() && nothing.guardsIntact());
     EXPECT_EQ(sim::httpRequests(), (std::vector<std::wstring>{kUrl, missing, empty, zero}));
+}
+
+TEST_F(FetchTest, OnlyTooManyRequestsAndServerErrorsSayAskAgainLater) {
+    const struct {
+        unsigned status;
+        bool busy;
+    } cases[] = {{200, false}, {404, false}, {429, true}, {499, false},
+                 {500, true},  {503, true},  {599, true}, {600, false}};
+    for (const auto& c : cases) {
+        sim::HttpAnswer answer;
+        answer.body = "<html>503 Service Unavailable</html>";
+        answer.status = c.status;
+        answer.retryAfterSeconds = 7;
+        sim::setHttpAnswer(kUrl, answer);
+        GuardedBuffer buffer(120, L'x');
+        const FetchAnswer got = fetchUrl(120, kUrl.c_str(), buffer.data());
+        SCOPED_TRACE(c.status);
+        EXPECT_EQ(got.result, c.busy ? FetchResult::Busy : FetchResult::Text);
+        EXPECT_EQ(buffer.text(), c.busy ? L"" : L"<html>503 Service Unavailable</html>");
+        EXPECT_EQ(got.status, c.busy ? c.status : 0u);
+        EXPECT_EQ(got.retryAfterSeconds, c.busy ? std::optional<std::uint64_t>(7) : std::nullopt);
+    }
 }
 
 TEST_F(FetchTest, FailuresLeaveNoText) {
