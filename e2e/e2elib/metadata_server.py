@@ -25,14 +25,10 @@ import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 NOT_FOUND = {"status": 404, "body": "404 - Not Found"}
-# What nginx itself sends when it sheds load.
-BUSY_PAGES = {
-    503: "<html>\r\n<head><title>503 Service Temporarily Unavailable</title></head>\r\n<body>\r\n"
-         "<center><h1>503 Service Temporarily Unavailable</h1></center>\r\n<hr><center>nginx</center>\r\n"
-         "</body>\r\n</html>\r\n",
-    429: "<html>\r\n<head><title>429 Too Many Requests</title></head>\r\n<body>\r\n"
-         "<center><h1>429 Too Many Requests</h1></center>\r\n<hr><center>nginx</center>\r\n</body>\r\n</html>\r\n",
-}
+# What nginx itself sends with a busy status (its 503 page is 190 bytes).
+BUSY_PAGE = ("<html>\r\n<head><title>%d %s</title></head>\r\n<body>\r\n<center><h1>%d %s</h1></center>\r\n"
+             "<hr><center>nginx</center>\r\n</body>\r\n</html>\r\n")
+BUSY_REASONS = {503: "Service Temporarily Unavailable", 429: "Too Many Requests"}
 
 
 def main():
@@ -78,7 +74,8 @@ def main():
             if isinstance(answer, str):
                 answer = {"status": 200, "body": answer}
             if busy:
-                answer = {"status": busy, "body": BUSY_PAGES.get(busy, "")}
+                reason = BUSY_REASONS.get(busy, "")
+                answer = {"status": busy, "body": BUSY_PAGE % (busy, reason, busy, reason)}
             with log_lock:
                 log.write(json.dumps({"t": time.time(), "method": "GET", "path": self.path,
                                       "status": answer.get("status", 200),
