@@ -48,10 +48,15 @@ struct HttpAnswer {
     // A Content-Length longer than the body: the connection closes early
     // and the read returns what arrived, as WinINet does.
     std::optional<std::uint64_t> announcedLength;
+    unsigned status = 200;
+    std::optional<std::uint64_t> retryAfterSeconds;
     // Before this simulated time nothing answers at all, each such try
-    // taking `unansweredMilliseconds` (an address nobody answers for).
+    // taking `unansweredMilliseconds` (an address nobody answers for), or,
+    // with a `busyStatus`, that status answers at once.
     std::uint64_t answersFrom = 0;
     unsigned unansweredMilliseconds = 0;
+    unsigned busyStatus = 0;
+    unsigned busyTimes = 0;  // the first this many requests get `busyStatus` too
 };
 void setHttpAnswer(const std::wstring& url, HttpAnswer answer);
 void setHttpBody(const std::wstring& url, const std::string& body);
