@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -100,7 +101,19 @@ platform::AdapterEntry makeAdapter(const std::wstring& friendlyName,
                                    const std::vector<std::uint8_t>& mac);
 platform::Ipv4 ipv4(const std::string& dotted);
 
+// ---- files -----------------------------------------------------------------
+// Attributes by path, beside the real files: a copy gives its destination the
+// source's and, as Windows does, refuses a hidden or read-only destination.
+enum FileAttribute : unsigned { kHidden = 1, kReadOnly = 2 };
+std::map<std::string, unsigned>& fileAttributes();
+// Makes the given private-profile write (1-based, counted from the reset) fail.
+void failProfileWrite(unsigned writeNumber);
+// Makes the next replace fail after taking the replaced file away, as the
+// system's may.
+void failNextReplace();
+
 // ---- per-area resets (called by reset) -----------------------------------
+void resetFiles();
 void resetSystem();
 void resetHttp();
 void resetCommands();
