@@ -101,8 +101,8 @@ void getCurrentConfig(const platform::AdapterEntry& adapter, AdapterConfigList& 
     // Windows holds such an address but does not use it, so the adapter is
     // not as its addresses say: without a list the snapshot differs from
     // every desired record, and netsh sets the addresses again (which starts
-    // the detection over) or the check fails. An address nobody asked for
-    // makes it differ too, as it did while it counted.
+    // the detection over) or the check fails. A stale address held so still
+    // has netsh run, which removes it, as when every address counted.
     if (allInEffect) record.ipList = std::move(ipList);
     record.dnsList = std::move(dnsList);
 

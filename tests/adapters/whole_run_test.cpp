@@ -164,13 +164,13 @@ TEST_F(WholeRunTest, MainAdapterInOtherCapitalsIsLeftAloneAndALeftOutAdapterFail
     EXPECT_EQ(readFile(backupPath), kIni);
 }
 
-// What the system's duplicate detection makes of 10.0.1.5, the address
-// netsh sets first on Ethernet 2, and what the run makes of that.
+// What the system's duplicate detection makes of 10.0.1.5, the address netsh
+// sets first on Ethernet 2: `first` once set, `then` from `after` ms on; and
+// `before` (unless Preferred), as Ethernet 2 holds it when the run starts.
 struct Detection {
     const char* what;
-    platform::AddressState before;  // not Preferred: Ethernet 2 already holds it so
-    platform::AddressState first;   // once netsh has set it, and
-    std::uint64_t after;            // that long after,
+    platform::AddressState before, first;
+    std::uint64_t after;
     platform::AddressState then;
     bool succeeds;
     std::size_t looks;  // the check's, half a second apart
@@ -178,12 +178,11 @@ struct Detection {
     std::size_t times;
 };
 
-void PrintTo(const Detection& d, std::ostream* out) { *out << d.what; }
-
 class DetectionTest : public WholeRunTest, public ::testing::WithParamInterface<Detection> {};
 
 TEST_P(DetectionTest, OnlyAnAddressInUseIsInEffect) {
     const Detection& c = GetParam();
+    SCOPED_TRACE(c.what);
     if (c.before != platform::AddressState::Preferred) {
         sim::adapters()[1] = adapterWith(L"Ethernet 2", kMacA, {"10.0.1.5", "10.0.1.6"}, 24, "10.0.1.1");
         sim::adapters()[1].unicast[0].state = c.before;
@@ -201,13 +200,13 @@ TEST_P(DetectionTest, OnlyAnAddressInUseIsInEffect) {
 }
 
 using S = platform::AddressState;
-const std::string kInUse = "current config ip=10.0.1.5\ncurrent config mask=255.255.255.0\n";
+constexpr const char* kInUse = "current config ip=10.0.1.5\ncurrent config mask=255.255.255.0\n";
 INSTANTIATE_TEST_SUITE_P(
     States, DetectionTest,
     ::testing::Values(
-        Detection{"preferred", S::Preferred, S::Preferred, 0, S::Preferred, true, 0, kInUse.c_str(), 1},
+        Detection{"preferred", S::Preferred, S::Preferred, 0, S::Preferred, true, 0, kInUse, 1},
         Detection{"tentative, then preferred", S::Preferred, S::Tentative, 1200, S::Preferred, true, 3,
-                  kInUse.c_str(), 1},
+                  kInUse, 1},
         Detection{"tentative for good", S::Preferred, S::Tentative, 0, S::Tentative, false, 10,
                   "current config ip=10.0.1.5 (tentative, not in effect)\n", 1},
         Detection{"duplicate after applying", S::Preferred, S::Tentative, 1000, S::Duplicate, false, 2,

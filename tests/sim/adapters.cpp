@@ -2,6 +2,7 @@
 // Tests script which adapters each query sees; netsh set-address and
 // add-address commands change the adapters as the real command would.
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <map>
 #include <string>
@@ -25,7 +26,7 @@ struct AdapterState {
     struct Detection {
         platform::AddressState first, then;
         std::uint64_t after = 0;
-        std::optional<std::uint64_t> setAt;  // when netsh last set it
+        std::uint64_t thenFrom = UINT64_MAX;  // until netsh sets it: never
     };
     std::map<platform::Ipv4, Detection> detections;
     unsigned failingQuery = 0;
@@ -88,7 +89,7 @@ std::vector<std::wstring> splitBlanks(const std::wstring& text) {
 platform::UnicastAddress setByNetsh(const platform::Ipv4& ip, std::uint8_t prefix) {
     const auto it = state().detections.find(ip);
     if (it == state().detections.end()) return {ip, prefix};
-    it->second.setAt = sim::nowMilliseconds();
+    it->second.thenFrom = sim::nowMilliseconds() + it->second.after;
     return {ip, prefix, it->second.first};
 }
 
@@ -160,7 +161,7 @@ std::vector<platform::AdapterEntry>& adapters() { return state().table; }
 
 void setDetection(const std::string& dotted, platform::AddressState first,
                   std::uint64_t afterMilliseconds, platform::AddressState then) {
-    state().detections[ipv4(dotted)] = {first, then, afterMilliseconds, std::nullopt};
+    state().detections[ipv4(dotted)] = {first, then, afterMilliseconds};
 }
 
 void setNetshApplies(bool applies) { state().netshApplies = applies; }
@@ -240,12 +241,12 @@ std::optional<std::vector<AdapterEntry>> queryAdapters() {
         }
     }
 
+    // A detection that netsh started gives its verdict when its time comes.
     for (AdapterEntry& adapter : s.table) {
         for (UnicastAddress& unicast : adapter.unicast) {
-            const auto it = unicast.address ? s.detections.find(*unicast.address) : s.detections.end();
-            if (it != s.detections.end() && it->second.setAt &&
-                sim::nowMilliseconds() - *it->second.setAt >= it->second.after) {
-                unicast.state = it->second.then;
+            const auto d = unicast.address ? s.detections.find(*unicast.address) : s.detections.end();
+            if (d != s.detections.end() && d->second.thenFrom <= sim::nowMilliseconds()) {
+                unicast.state = d->second.then;
             }
         }
     }
