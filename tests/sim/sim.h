@@ -93,6 +93,10 @@ std::vector<platform::AdapterEntry>& adapters();
 // The simulated netsh: set-address and add-address commands change the
 // adapters above. Off, netsh runs and changes nothing.
 void setNetshApplies(bool applies);
+// Duplicate detection: an address netsh sets or adds is in state `first`
+// and, `afterMilliseconds` later, in `then` (unscripted: Preferred at once).
+void setDetection(const std::string& dotted, platform::AddressState first,
+                  std::uint64_t afterMilliseconds, platform::AddressState then);
 // Called by the command area when a command starts; acts on netsh lines.
 void applyCommandToAdapters(const std::wstring& commandLine);
 

@@ -110,6 +110,18 @@ std::optional<std::uint8_t> prefixOfMask(const platform::Ipv4& mask) {
     return ones;
 }
 
+// A state the system may add one day is taken as in use, as every address
+// was before the state was read.
+platform::AddressState toState(IP_DAD_STATE state) {
+    switch (state) {
+        case IpDadStateInvalid: return platform::AddressState::Invalid;
+        case IpDadStateTentative: return platform::AddressState::Tentative;
+        case IpDadStateDuplicate: return platform::AddressState::Duplicate;
+        case IpDadStateDeprecated: return platform::AddressState::Deprecated;
+        default: return platform::AddressState::Preferred;
+    }
+}
+
 std::uint8_t olderPrefix(const win32::OlderAdapter* older,
                          const std::optional<platform::Ipv4>& address) {
     if (older == nullptr || !address) return win32::kUnknownPrefix;
@@ -175,6 +187,8 @@ platform::AdapterEntry toEntry(const IP_ADAPTER_ADDRESSES_LH* raw, const OlderLo
         if (u.holds(u->Address)) out.address = toIpv4(u->Address);
         out.onLinkPrefixLength = u.holds(u->OnLinkPrefixLength) ? u->OnLinkPrefixLength
                                                                 : olderPrefix(olderEntry(), out.address);
+        // Every layout has the state, from XP on; only a cut entry lacks it.
+        if (u.holds(u->DadState)) out.state = toState(u->DadState);
         entry.unicast.push_back(out);
         unicast = u.holds(u->Next) ? u->Next : nullptr;
     }
