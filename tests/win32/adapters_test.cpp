@@ -212,6 +212,10 @@ TEST(WinAdapterEntry, OldLengthReadsNothingBehindAndTakesTheOlderTable) {
     ASSERT_EQ(asked.size(), 1u);
     EXPECT_EQ(asked[0], std::make_pair(std::string("{OLD-ADAPTER}"), 7ul));
 
+    // Before version 6 only a duplicate is taken as given.
+    EXPECT_EQ(win32::stateOnSystem(platform::AddressState::Duplicate, 5u), platform::AddressState::Duplicate);
+    EXPECT_EQ(win32::stateOnSystem(platform::AddressState::Invalid, 5u), platform::AddressState::Preferred);
+    EXPECT_EQ(win32::stateOnSystem(platform::AddressState::Tentative, 6u), platform::AddressState::Tentative);
     unicast.Length = offsetof(IP_ADAPTER_UNICAST_ADDRESS_XP, DadState);  // cut before the state
     EXPECT_EQ(win32::toEntry(&adapter, lookup).unicast[0].state, platform::AddressState::Preferred);
     unicast.Length = sizeof(IP_ADAPTER_UNICAST_ADDRESS_XP);

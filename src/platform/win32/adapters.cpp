@@ -158,6 +158,11 @@ ULONG adapterQueryFlags(std::optional<unsigned> majorVersion) {
     return majorVersion && *majorVersion < 6 ? 0 : GAA_FLAG_INCLUDE_GATEWAYS;
 }
 
+platform::AddressState stateOnSystem(platform::AddressState state, std::optional<unsigned> majorVersion) {
+    const bool older = majorVersion && *majorVersion < 6;
+    return older && state != platform::AddressState::Duplicate ? platform::AddressState::Preferred : state;
+}
+
 platform::AdapterEntry toEntry(const IP_ADAPTER_ADDRESSES_LH* raw, const OlderLookup& older,
                                bool gatewaysAsked) {
     const Covered<IP_ADAPTER_ADDRESSES_LH> a(raw);
@@ -252,7 +257,8 @@ namespace platform {
 
 std::optional<std::vector<AdapterEntry>> queryAdapters() {
     const ULONG family = AF_INET;
-    static const ULONG flags = win32::adapterQueryFlags(osMajorVersion());
+    static const std::optional<unsigned> major = osMajorVersion();
+    static const ULONG flags = win32::adapterQueryFlags(major);
     const bool gatewaysAsked = (flags & GAA_FLAG_INCLUDE_GATEWAYS) != 0;
     const auto block = fillTable([&](unsigned char* into, ULONG* length) {
         return ::GetAdaptersAddresses(family, flags, nullptr,
@@ -273,6 +279,7 @@ std::optional<std::vector<AdapterEntry>> queryAdapters() {
     for (const auto* a = reinterpret_cast<const IP_ADAPTER_ADDRESSES_LH*>(block.get()); a != nullptr;
          a = win32::nextEntry(a)) {
         table.push_back(win32::toEntry(a, lookup, gatewaysAsked));
+        for (UnicastAddress& unicast : table.back().unicast) unicast.state = win32::stateOnSystem(unicast.state, major);
     }
     return table;
 }
