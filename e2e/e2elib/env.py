@@ -67,6 +67,8 @@ class Env:
         self.log("preparing the Wine prefix %s ..." % self.prefix.path)
         self.prefix.create(self.doubles)
         cleanup.register("wineserver", "wineserver", self.prefix.kill_server)
+        if args.workdir or args.keep:  # a kept prefix must not name our terminal once it is gone
+            cleanup.register("com1", "COM1 to /dev/null", lambda: self.prefix.map_com1(os.devnull))
 
     def show(self, checker, out):
         """Remember a part's last run, for the report when it fails."""

@@ -11,6 +11,7 @@ import termios
 import threading
 import time
 import pty
+import tty
 
 from . import cleanup, program
 
@@ -51,12 +52,45 @@ def build_doubles(outdir):
     return built
 
 
+class SerialConsole:
+    """A pseudo-terminal in the place of the machine's first serial port:
+    what a program in the prefix writes to COM1 arrives here."""
+
+    def __init__(self):
+        self.master, self.slave = os.openpty()
+        tty.setraw(self.slave)  # the bytes as written, line ends untranslated
+        self.path = os.ttyname(self.slave)
+        self._data = b""
+        self._lock = threading.Lock()
+        # Read as it comes, so that a full terminal never holds a writer up.
+        threading.Thread(target=self._read, name="com1", daemon=True).start()
+
+    def _drain(self):
+        with self._lock:
+            while select.select([self.master], [], [], 0)[0]:
+                self._data += os.read(self.master, 65536)
+
+    def _read(self):
+        while True:
+            select.select([self.master], [], [], 0.5)
+            self._drain()
+
+    def take(self):
+        """What arrived since the last take."""
+        self._drain()
+        with self._lock:
+            data, self._data = self._data, b""
+        return data
+
+
 class Prefix:
-    """One Wine prefix for the whole harness run, with the doubles installed."""
+    """One Wine prefix for the whole harness run, with the doubles installed
+    and COM1 on a pseudo-terminal of the harness's own."""
 
     def __init__(self, path):
         self.path = path
         self.spool = os.path.join(path, "drive_c", "e2e-spool")
+        self.serial = None
 
     def env(self, extra=None):
         env = {
@@ -82,8 +116,12 @@ class Prefix:
         return os.path.join(self.windows, "system32")
 
     def win_path(self, unix_path):
-        """The Z: form Wine gives an absolute Unix path."""
-        return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
+        """The path as Wine gives it to a program: C: inside drive_c, else Z:."""
+        path = os.path.abspath(unix_path)
+        drive_c = os.path.join(self.path, "drive_c")
+        if path.startswith(drive_c + os.sep):
+            return "C:" + path[len(drive_c):].replace("/", "\\")
+        return "Z:" + path.replace("/", "\\")
 
     def create(self, doubles):
         if not os.path.exists(os.path.join(self.path, "system.reg")):
@@ -94,11 +132,26 @@ class Prefix:
             subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\DllOverrides", "/v",
                             "netsh.exe", "/t", "REG_SZ", "/d", "native", "/f"], env=self.env(),
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True, timeout=120)
-        self.kill_server()
+        # Before the program first runs: it writes to COM1, which a new
+        # prefix links to this machine's own serial port.
+        self.serial = SerialConsole()
+        self.map_com1(self.serial.path)
         for name in ("netsh.exe", "route.exe"):
             shutil.copyfile(doubles["command_double.exe"], os.path.join(self.system32, name))
         os.makedirs(self.spool, exist_ok=True)
         return self
+
+    def map_com1(self, target):
+        """COM1 to `target`: the registry value Wine follows when its services
+        start, and the link it makes from it, set at once."""
+        subprocess.run(["wine", "reg", "add", r"HKLM\Software\Wine\Ports", "/v", "COM1", "/d", target, "/f"],
+                       env=self.env(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True,
+                       timeout=120)
+        self.kill_server()
+        link = os.path.join(self.path, "dosdevices", "com1")
+        if os.path.lexists(link):
+            os.unlink(link)
+        os.symlink(target, link)
 
     def kill_server(self):
         """Stop wineserver and every Wine process of this prefix."""
