@@ -1,11 +1,12 @@
-// Simulated version, clock, sleeps and console. The console is a real file a
-// test chooses; the run log is a real file too.
+// Simulated version, clock, sleeps, console, serial port and event log. The
+// console is a real file a test chooses; the run log is a real file too.
 #include <cstdio>
 #include <limits>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "platform/outcome.h"
 #include "platform/system.h"
 #include "sim/sim.h"
 
@@ -26,6 +27,8 @@ struct SystemState {
     unsigned long lockError = 0;                                 // non-zero: unavailable
     bool lockHeld = false;
     std::vector<std::string> events;
+    std::vector<std::string> serial;
+    std::vector<sim::ReportedEvent> reported;
 };
 
 SystemState& state() {
@@ -76,6 +79,8 @@ void setOtherRunHolds(std::optional<std::uint64_t> milliseconds) {
 }
 void setRunLockUnavailable(unsigned long errorCode) { state().lockError = errorCode; }
 const std::vector<std::string>& systemEvents() { return state().events; }
+const std::vector<std::string>& serialWrites() { return state().serial; }
+const std::vector<ReportedEvent>& eventsReported() { return state().reported; }
 
 void setConsoleFile(const std::string& path) {
     state().consolePath = path;
@@ -131,6 +136,17 @@ void redirectOutputToLog(const std::wstring& logPath) {
 void restoreConsoleOutput() { openConsole(); }
 
 std::FILE* output() { return state().current; }
+
+void writeSerialConsole(const std::string& text) {
+    state().serial.push_back(text);
+    state().events.push_back("serial");
+}
+
+void reportEvent(const std::wstring& source, EventType type, unsigned eventId,
+                 const std::vector<std::wstring>& strings) {
+    state().reported.push_back(sim::ReportedEvent{source, type, eventId, strings});
+    state().events.push_back("event log");
+}
 
 void waitForKey() {
     ++state().keyWaits;
