@@ -18,6 +18,7 @@ sys.dont_write_bytecode = True  # keep the source tree clean of __pycache__
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from e2elib import cleanup, program, server  # noqa: E402
+from e2elib.checks import SERIAL_COUNTS, machine_serial_sent  # noqa: E402
 from e2elib.env import Env, add_arguments, describe_run  # noqa: E402
 from e2elib.lab import Desired, Lab, MAIN, STANDARD_INI, metadata_tree  # noqa: E402
 from e2elib.machine import Adapter  # noqa: E402
@@ -59,11 +60,16 @@ def cmd_demo(args):
         print((out.ini or b"(none)").decode("latin-1").replace("\r\n", "\n").rstrip("\n"))
         heading("console")
         print(out.console.strip("\n"))
+        heading("serial console (COM1)")
+        print(out.serial.strip("\r\n"))
         print("\n(%d metadata requests, %d commands, %.1f s)" % (len(out.requests), len(out.commands), out.seconds))
     return 0
 
 
 def cmd_test(args):
+    # This machine's own serial port may be its console: nothing run here may
+    # write to it, the prefix made by Env included.
+    sent_before = machine_serial_sent()
     env = Env(args)
     wanted = set(args.only or [])
     passed = failed = 0
@@ -95,6 +101,16 @@ def cmd_test(args):
                 if ck.name in env.outcomes and not args.verbose:
                     print("     " + describe_run(env.outcomes[ck.name]).replace("\n", "\n     "))
             sys.stdout.flush()
+    sent_after = machine_serial_sent()
+    sent = None if None in (sent_before, sent_after) else sent_after - sent_before
+    if sent is None:
+        print("SKIP machine_serial_port        no transmit count in %s" % SERIAL_COUNTS)
+    elif sent == 0:
+        passed += 1
+        print("PASS machine_serial_port        this machine's own serial port sent nothing")
+    else:
+        failed += 1
+        print("FAIL machine_serial_port        this machine's own serial port sent %d bytes during the run" % sent)
     print("total time %.1f s" % (time.time() - started))
     print("%d passed, %d failed" % (passed, failed))
     return 0 if failed == 0 and passed > 0 else 1

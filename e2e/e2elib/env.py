@@ -78,7 +78,7 @@ class Env:
 
 
 def describe_run(out):
-    lines = ["--- console ---", out.console.strip("\n"), "--- commands ---"]
+    lines = ["--- console ---", out.console.strip("\n"), "--- COM1 ---", repr(out.serial), "--- commands ---"]
     for c in out.commands:
         lines.append("%s   [%s, exit %s%s]" % (c.line, c.action, c.exit_code,
                                               ", " + c.error if c.error else ""))

@@ -69,6 +69,15 @@ CONSOLE_LINE_START = "set netcard info"
 SUCCESS_LINE = CONSOLE_LINE_START + " success"
 FAIL_LINE = CONSOLE_LINE_START + " fail, detail log in " + LOG_PATH
 
+
+def serial_line(closing):
+    """Each run's closing line also goes to COM1, after the program's name and version."""
+    return re.compile(r"addrsmith \d+\.\d+\.\d+: " + re.escape(closing) + "\r\n")
+
+
+# Its event source in the Application log, registered by the program itself.
+EVENT_SOURCE_KEY = r"HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\addrsmith"
+
 # -- run log ------------------------------------------------------------
 STAMP = re.compile(r"^(start|end) time \d{4}-\d{1,2}-\d{1,2},[ 1-2]\d:[ 1-5]\d:[ 1-5]\d$")
 
