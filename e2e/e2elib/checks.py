@@ -1,23 +1,7 @@
 """Checks of what a user of the tool would see after one run."""
 import re
 
-from .program import CONSOLE_LINE_START, EVENT_SOURCE_KEY, FAIL_LINE, STAMP, SUCCESS_LINE, serial_line
-
-SERIAL_COUNTS = "/proc/tty/driver/serial"
-
-
-def machine_serial_sent():
-    """Bytes this machine's own first serial port has sent (tx: of its line
-    0), or None where the count cannot be read."""
-    try:
-        with open(SERIAL_COUNTS) as f:
-            for line in f:
-                found = re.match(r"0:.*\btx:(\d+)", line)
-                if found:
-                    return int(found.group(1))
-    except OSError:
-        pass
-    return None
+from .program import CONSOLE_LINE_START, EVENT_SOURCE_KEY, FAIL_LINE, SERIAL_PREFIX, STAMP, SUCCESS_LINE
 
 
 def parse_ini(text):
@@ -69,7 +53,7 @@ class Checker:
         want = SUCCESS_LINE if success else FAIL_LINE
         self.eq(lines, [want], "console closing line")
         # The same line on COM1, once for each run, after the name and version.
-        self.true(re.fullmatch("(%s){%d}" % (serial_line(want).pattern, out.runs), out.serial),
+        self.true(re.fullmatch("(%s%s\r\n){%d}" % (SERIAL_PREFIX, re.escape(want), out.runs), out.serial),
                   "COM1 carries the closing line", repr(out.serial))
         self.true("Press any key" in out.console, "console shows the pause prompt", repr(out.console[-200:]))
         self.true(not out.pty.timed_out, "tool ended by itself (pause answered)")
@@ -81,11 +65,11 @@ class Checker:
         self.framing(out)
 
     def event_source(self, lab, exe):
-        """The program registered its event source with `exe` as its message file."""
-        self.eq(lab.registry_value(EVENT_SOURCE_KEY, "EventMessageFile"),
-                ("REG_EXPAND_SZ", lab.prefix.win_path(exe)), "event source's message file")
-        self.eq(lab.registry_value(EVENT_SOURCE_KEY, "TypesSupported"), ("REG_DWORD", "0x7"),
-                "event source's types")
+        """The program registered its event source: `exe` (its Windows path)
+        as its message file, and the three types."""
+        values = lab.registry_values(EVENT_SOURCE_KEY)
+        self.eq([values.get("EventMessageFile"), values.get("TypesSupported")],
+                [["REG_EXPAND_SZ", exe], ["REG_DWORD", "0x7"]], "event source registered")
 
     # -- run log --------------------------------------------------------
     def framing(self, out):

@@ -198,7 +198,7 @@ class Lab:
             out.seconds = out.pty.seconds
             out.console = out.pty.text
         self.spool.wait_idle()
-        serial = self.prefix.serial.take().decode("latin-1")
+        serial = self.prefix.take_serial().decode("latin-1")
         log_text = text_of(read_bytes(self.prefix.log)) or ""
         blocks = split_blocks(log_text)
         commands = self.spool.snapshot()
@@ -227,18 +227,13 @@ class Lab:
                                     "action": c.action, "exit": c.exit_code, "applied": c.applied,
                                     "error": c.error}) + "\n")
 
-    def registry_value(self, key, name):
-        """(type, data) of a registry value as `wine reg query` shows it, or
-        None; asked inside the namespace, where the next run's Wine server
-        must start."""
-        result = subprocess.run(self.machine.exec_argv(["wine", "reg", "query", key, "/v", name]),
-                                env=self.prefix.env(), stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                                timeout=120)
-        for line in result.stdout.decode("latin-1").splitlines():
-            words = line.split(None, 2)
-            if len(words) == 3 and words[0] == name:
-                return words[1], words[2].strip()
-        return None
+    def registry_values(self, key):
+        """{name: [type, data]} as `wine reg query` lists the key; asked in the
+        namespace, where the next run's Wine server must start."""
+        listed = subprocess.run(self.machine.exec_argv(["wine", "reg", "query", key]), env=self.prefix.env(),
+                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=120).stdout
+        lines = [line.split(None, 2) for line in listed.decode("latin-1").splitlines()]
+        return {words[0]: words[1:] for words in lines if len(words) == 3}
 
     def log_now(self):
         return text_of(read_bytes(self.prefix.log)) or ""

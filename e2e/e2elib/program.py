@@ -68,14 +68,8 @@ LOG_PATH = WINDOWS_DIR + "\\" + LOG_NAME
 CONSOLE_LINE_START = "set netcard info"
 SUCCESS_LINE = CONSOLE_LINE_START + " success"
 FAIL_LINE = CONSOLE_LINE_START + " fail, detail log in " + LOG_PATH
-
-
-def serial_line(closing):
-    """Each run's closing line also goes to COM1, after the program's name and version."""
-    return re.compile(r"addrsmith \d+\.\d+\.\d+: " + re.escape(closing) + "\r\n")
-
-
-# Its event source in the Application log, registered by the program itself.
+SERIAL_PREFIX = r"addrsmith \d+\.\d+\.\d+: "  # before the closing line on COM1
+# The Application log's source, which the program registers itself.
 EVENT_SOURCE_KEY = r"HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\addrsmith"
 
 # -- run log ------------------------------------------------------------

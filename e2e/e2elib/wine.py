@@ -17,6 +17,7 @@ from . import cleanup, program
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 DOUBLES_SRC = os.path.join(os.path.dirname(HERE), "doubles")
+COM1_SCRIPT = os.path.join(os.path.dirname(os.path.dirname(HERE)), "tests", "win32", "wine_prefix.sh")
 CXX = "x86_64-w64-mingw32-g++"
 OBJDUMP = "x86_64-w64-mingw32-objdump"
 
@@ -52,37 +53,6 @@ def build_doubles(outdir):
     return built
 
 
-class SerialConsole:
-    """A pseudo-terminal in the place of the machine's first serial port:
-    what a program in the prefix writes to COM1 arrives here."""
-
-    def __init__(self):
-        self.master, self.slave = os.openpty()
-        tty.setraw(self.slave)  # the bytes as written, line ends untranslated
-        self.path = os.ttyname(self.slave)
-        self._data = b""
-        self._lock = threading.Lock()
-        # Read as it comes, so that a full terminal never holds a writer up.
-        threading.Thread(target=self._read, name="com1", daemon=True).start()
-
-    def _drain(self):
-        with self._lock:
-            while select.select([self.master], [], [], 0)[0]:
-                self._data += os.read(self.master, 65536)
-
-    def _read(self):
-        while True:
-            select.select([self.master], [], [], 0.5)
-            self._drain()
-
-    def take(self):
-        """What arrived since the last take."""
-        self._drain()
-        with self._lock:
-            data, self._data = self._data, b""
-        return data
-
-
 class Prefix:
     """One Wine prefix for the whole harness run, with the doubles installed
     and COM1 on a pseudo-terminal of the harness's own."""
@@ -90,7 +60,6 @@ class Prefix:
     def __init__(self, path):
         self.path = path
         self.spool = os.path.join(path, "drive_c", "e2e-spool")
-        self.serial = None
 
     def env(self, extra=None):
         env = {
@@ -116,12 +85,8 @@ class Prefix:
         return os.path.join(self.windows, "system32")
 
     def win_path(self, unix_path):
-        """The path as Wine gives it to a program: C: inside drive_c, else Z:."""
-        path = os.path.abspath(unix_path)
-        drive_c = os.path.join(self.path, "drive_c")
-        if path.startswith(drive_c + os.sep):
-            return "C:" + path[len(drive_c):].replace("/", "\\")
-        return "Z:" + path.replace("/", "\\")
+        """The Z: form Wine gives an absolute Unix path."""
+        return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
 
     def create(self, doubles):
         if not os.path.exists(os.path.join(self.path, "system.reg")):
@@ -133,25 +98,28 @@ class Prefix:
                             "netsh.exe", "/t", "REG_SZ", "/d", "native", "/f"], env=self.env(),
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True, timeout=120)
         # Before the program first runs: it writes to COM1, which a new
-        # prefix links to this machine's own serial port.
-        self.serial = SerialConsole()
-        self.map_com1(self.serial.path)
+        # prefix links to this machine's own serial port. The terminal's
+        # other end stays open here, so that reading it never fails.
+        self.serial, self._serial_end = os.openpty()
+        tty.setraw(self._serial_end)  # the bytes as written
+        self.map_com1(os.ttyname(self._serial_end))
         for name in ("netsh.exe", "route.exe"):
             shutil.copyfile(doubles["command_double.exe"], os.path.join(self.system32, name))
         os.makedirs(self.spool, exist_ok=True)
         return self
 
     def map_com1(self, target):
-        """COM1 to `target`: the registry value Wine follows when its services
-        start, and the link it makes from it, set at once."""
-        subprocess.run(["wine", "reg", "add", r"HKLM\Software\Wine\Ports", "/v", "COM1", "/d", target, "/f"],
-                       env=self.env(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True,
-                       timeout=120)
+        """COM1 to `target`, as for the Windows-layer tests' prefixes."""
+        subprocess.run(["sh", COM1_SCRIPT, target], env=self.env(), check=True, timeout=120)
         self.kill_server()
-        link = os.path.join(self.path, "dosdevices", "com1")
-        if os.path.lexists(link):
-            os.unlink(link)
-        os.symlink(target, link)
+
+    def take_serial(self):
+        """What arrived on COM1 since the last call (one run's line or two:
+        far less than a terminal holds)."""
+        data = b""
+        while select.select([self.serial], [], [], 0)[0]:
+            data += os.read(self.serial, 65536)
+        return data
 
     def kill_server(self):
         """Stop wineserver and every Wine process of this prefix."""

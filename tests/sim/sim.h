@@ -11,7 +11,6 @@
 
 #include "platform/adapters.h"
 #include "platform/http.h"
-#include "platform/outcome.h"
 #include "platform/system.h"
 
 namespace sim {
@@ -39,19 +38,9 @@ void setOtherRunHolds(std::optional<std::uint64_t> milliseconds);
 void setRunLockUnavailable(unsigned long errorCode);
 // What the run did with the lock, its output and the console, in order:
 // "dll search" (the current directory taken out of it), "lock", "unlock",
-// "log", "console", "serial", "event log", "key".
+// "log", "console", "key", "serial <text>" (written to the serial port) and
+// "event <source>, <information or error> <id>: <strings, with | between>".
 const std::vector<std::string>& systemEvents();
-
-// ---- serial console and event log -------------------------------------------
-// What was written to the serial port, one entry a write.
-const std::vector<std::string>& serialWrites();
-struct ReportedEvent {
-    std::wstring source;
-    platform::EventType type = platform::EventType::Information;
-    unsigned id = 0;
-    std::vector<std::wstring> strings;
-};
-const std::vector<ReportedEvent>& eventsReported();
 
 // ---- metadata service ----------------------------------------------------
 struct HttpAnswer {

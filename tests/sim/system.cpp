@@ -27,8 +27,6 @@ struct SystemState {
     unsigned long lockError = 0;                                 // non-zero: unavailable
     bool lockHeld = false;
     std::vector<std::string> events;
-    std::vector<std::string> serial;
-    std::vector<sim::ReportedEvent> reported;
 };
 
 SystemState& state() {
@@ -79,8 +77,6 @@ void setOtherRunHolds(std::optional<std::uint64_t> milliseconds) {
 }
 void setRunLockUnavailable(unsigned long errorCode) { state().lockError = errorCode; }
 const std::vector<std::string>& systemEvents() { return state().events; }
-const std::vector<std::string>& serialWrites() { return state().serial; }
-const std::vector<ReportedEvent>& eventsReported() { return state().reported; }
 
 void setConsoleFile(const std::string& path) {
     state().consolePath = path;
@@ -137,15 +133,14 @@ void restoreConsoleOutput() { openConsole(); }
 
 std::FILE* output() { return state().current; }
 
-void writeSerialConsole(const std::string& text) {
-    state().serial.push_back(text);
-    state().events.push_back("serial");
-}
+void writeSerialConsole(const std::string& text) { state().events.push_back("serial " + text); }
 
 void reportEvent(const std::wstring& source, EventType type, unsigned eventId,
                  const std::vector<std::wstring>& strings) {
-    state().reported.push_back(sim::ReportedEvent{source, type, eventId, strings});
-    state().events.push_back("event log");
+    std::string event = "event " + narrowPath(source) + (type == EventType::Error ? ", error " : ", information ") +
+                        std::to_string(eventId) + ":";
+    for (const std::wstring& text : strings) event += (&text == &strings[0] ? " " : " | ") + narrowPath(text);
+    state().events.push_back(event);
 }
 
 void waitForKey() {

@@ -24,23 +24,16 @@ std::string slurp(const char* path) {
     out << in.rdbuf();
     return out.str();
 }
-
-// The real program, as ctest names it.
-std::wstring programPath() {
-    const char* unixPath = std::getenv("ADDRSMITH_EXE");
-    std::wstring path = L"Z:";  // Wine shows the host's root as Z:
-    for (const char* c = unixPath ? unixPath : ""; *c != '\0'; ++c) {
-        path.push_back(*c == '/' ? L'\\' : wchar_t(*c));
-    }
-    return path;
-}
 }  // namespace
 
 // Read back as Windows reads it (file properties, inventories): the
-// numbers and texts CMake gave from the project version.
+// numbers and texts CMake gave from the project version; and as Event Viewer
+// does, the texts of the two events, filled in.
 TEST(WinSystem, ProgramSaysWhatItIs) {
-    ASSERT_NE(std::getenv("ADDRSMITH_EXE"), nullptr) << "run through ctest";
-    const std::wstring path = programPath();
+    const char* unixPath = std::getenv("ADDRSMITH_EXE");
+    ASSERT_NE(unixPath, nullptr) << "run through ctest";
+    std::wstring path = L"Z:";  // Wine shows the host's root as Z:
+    for (const char* c = unixPath; *c != '\0'; ++c) path.push_back(*c == '/' ? L'\\' : wchar_t(*c));
 
     DWORD ignored = 0;
     const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &ignored);
@@ -78,23 +71,17 @@ TEST(WinSystem, ProgramSaysWhatItIs) {
     EXPECT_EQ(text(L"OriginalFilename"), L"addrsmith.exe");
     EXPECT_NE(text(L"FileDescription").find(L"IPv4 settings"), std::wstring::npos);
     EXPECT_EQ(text(L"LegalCopyright").rfind(L"Copyright (C) ", 0), 0u);
-}
 
-// What Event Viewer shows for the program's two events: their texts from the
-// exe's message table, filled in with the closing line, the log and the version.
-TEST(WinSystem, EventTextsComeFromTheProgramsMessageTable) {
-    ASSERT_NE(std::getenv("ADDRSMITH_EXE"), nullptr) << "run through ctest";
-    const HMODULE exe = ::LoadLibraryExW(programPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    const HMODULE exe = ::LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(exe, nullptr);
     DWORD_PTR strings[] = {reinterpret_cast<DWORD_PTR>(L"set netcard info success"),
                            reinterpret_cast<DWORD_PTR>(L"c:\\windows\\ipconfig_addrsmith.log"),
                            reinterpret_cast<DWORD_PTR>(L"1.2.3")};
     for (DWORD id : {1u, 2u}) {
-        wchar_t text[512] = L"";
+        wchar_t event[512] = L"";
         const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, exe, id,
-                                              MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), text, 512,
-                                              reinterpret_cast<va_list*>(strings));
-        EXPECT_EQ(std::wstring(text, length),
+                                              0, event, 512, reinterpret_cast<va_list*>(strings));
+        EXPECT_EQ(std::wstring(event, length),
                   L"set netcard info success\r\nRun log: c:\\windows\\ipconfig_addrsmith.log\r\nVersion: 1.2.3")
             << "event " << id;
     }

@@ -1,24 +1,13 @@
 #!/bin/sh
-# Makes the Wine prefix $WINEPREFIX when it is missing and maps its COM1 to
-# /dev/null, before any test program runs there. A new prefix links COM1 to
-# this machine's own /dev/ttyS0, which may be its console, and the program
-# writes every run's closing line to COM1.
+# Makes the Wine prefix $WINEPREFIX if missing and, before any program runs
+# there, maps its COM1 (which the program writes to) to TARGET: a new prefix
+# links it to this machine's own serial port, maybe its console.
 #
-#   WINEPREFIX=... wine_prefix.sh
+#   WINEPREFIX=... wine_prefix.sh [TARGET]    (default /dev/null)
 set -eu
-: "${WINEPREFIX:?set WINEPREFIX}"
-: "${WINEDEBUG:=-all}"
-export WINEPREFIX WINEDEBUG
-
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    wineboot -i >/dev/null 2>&1
-fi
-wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /d /dev/null /f >/dev/null 2>&1
+export WINEPREFIX="${WINEPREFIX:?}" WINEDEBUG="${WINEDEBUG:--all}"
+[ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1
+wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "${1:-/dev/null}" /f >/dev/null 2>&1
 wineserver -w
-# Wine follows the value when its services next start; the link is set now
-# too, so that nothing in between can reach the old one.
-ln -sfn /dev/null "$WINEPREFIX/dosdevices/com1"
-if [ "$(readlink "$WINEPREFIX/dosdevices/com1")" != /dev/null ]; then
-    echo "wine_prefix: COM1 of $WINEPREFIX is not mapped to /dev/null" >&2
-    exit 1
-fi
+# Wine follows the value when its services next start; set its link now too.
+ln -sfn "${1:-/dev/null}" "$WINEPREFIX/dosdevices/com1"

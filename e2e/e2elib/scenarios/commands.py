@@ -171,7 +171,7 @@ def planted_programs(env):
         ck.ini_written(out, lab.ini_before, [section("52:54:00:AB:CD:01", ["10.1.0.5"], "10.1.0.1", "255.255.255.0")])
         ck.adapter(out, "eth1", ["10.1.0.5/24"], "10.1.0.1", 101)
         # The source named the exe the earlier scenarios ran: now this copy.
-        ck.event_source(lab, exe)
+        ck.event_source(lab, r"C:\e2e-install\addrsmith.exe")
     return [ck]
 
 
