@@ -156,7 +156,7 @@ class Prefix:
         return result is not None and result.returncode == 0
 
     def reset_files(self, ini_text):
-        for path in (self.ini, self.backup, self.log):
+        for path in (self.ini, self.ini + ".new", self.backup, self.log):
             # A scenario may have left a folder in a file's place.
             if os.path.isdir(path) and not os.path.islink(path):
                 shutil.rmtree(path)
