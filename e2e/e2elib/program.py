@@ -68,6 +68,9 @@ LOG_PATH = WINDOWS_DIR + "\\" + LOG_NAME
 CONSOLE_LINE_START = "set netcard info"
 SUCCESS_LINE = CONSOLE_LINE_START + " success"
 FAIL_LINE = CONSOLE_LINE_START + " fail, detail log in " + LOG_PATH
+SERIAL_PREFIX = r"addrsmith \d+\.\d+\.\d+: "  # before the closing line on COM1
+# The Application log's source, which the program registers itself.
+EVENT_SOURCE_KEY = r"HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\addrsmith"
 
 # -- run log ------------------------------------------------------------
 STAMP = re.compile(r"^(start|end) time \d{4}-\d{1,2}-\d{1,2},[ 1-2]\d:[ 1-5]\d:[ 1-5]\d$")

@@ -49,9 +49,13 @@ protected:
 };
 
 TEST_F(WholeRunTest, MetadataToVerifiedSettingsAndSavedFile) {
+    settings().version = L"7.8.9";
     EXPECT_EQ(runEntry(), 0);
 
     EXPECT_EQ(consoleText(), "set netcard info success\n");
+    ASSERT_GE(sim::systemEvents().size(), 3u);  // ..., the event, "unlock", "key"
+    EXPECT_EQ(sim::systemEvents().end()[-3],
+              "event addrsmith, information 1: set netcard info success | " + logPath + " | 7.8.9");
     EXPECT_EQ(sim::commandsStarted(),
               (std::vector<std::wstring>{
                   L"route add 169.254.0.0 mask 255.255.128.0 10.0.0.1",

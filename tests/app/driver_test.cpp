@@ -136,6 +136,7 @@ TEST_F(Driver, OneRunAtATime) {
         sim::setConsoleFile(consolePath);
         std::remove(logPath.c_str());
         std::remove(consolePath.c_str());
+        settings().version = L"7.8.9";
         c.script();
         const std::size_t eventsBefore = sim::systemEvents().size();
 
@@ -143,15 +144,18 @@ TEST_F(Driver, OneRunAtATime) {
 
         EXPECT_EQ(sim::nowMilliseconds(), c.waited);
         // The current directory leaves the library search before anything
-        // else; the lock covers the whole block and the closing line, not
-        // "pause".
+        // else; the lock covers the whole block, the closing line, its copy
+        // on the serial port and the event, not "pause".
         const std::vector<std::string> events(sim::systemEvents().begin() + eventsBefore,
                                               sim::systemEvents().end());
+        const std::string closing = "set netcard info fail, detail log in " + logPath;
+        const std::string serial = "serial addrsmith 7.8.9: " + closing + "\r\n";
+        const std::string event = "event addrsmith, error 2: " + closing + " | " + logPath + " | 7.8.9";
         if (c.lockTaken) {
-            EXPECT_EQ(events, (std::vector<std::string>{"dll search", "lock", "log", "console",
+            EXPECT_EQ(events, (std::vector<std::string>{"dll search", "lock", "log", "console", serial, event,
                                                         "unlock", "key"}));
         } else {
-            EXPECT_EQ(events, (std::vector<std::string>{"dll search", "log", "console", "key"}));
+            EXPECT_EQ(events, (std::vector<std::string>{"dll search", "log", "console", serial, event, "key"}));
         }
         // Whatever the wait gave, the run itself goes its usual way.
         std::string block = kPreflightFailure;

@@ -39,7 +39,8 @@ void setOtherRunHolds(std::optional<std::uint64_t> milliseconds);
 void setRunLockUnavailable(unsigned long errorCode);
 // What the run did with the lock, its output and the console, in order:
 // "dll search" (the current directory taken out of it), "lock", "unlock",
-// "log", "console", "key".
+// "log", "console", "key", "serial <text>" (written to the serial port) and
+// "event <source>, <information or error> <id>: <strings, with | between>".
 const std::vector<std::string>& systemEvents();
 
 // ---- metadata service ----------------------------------------------------

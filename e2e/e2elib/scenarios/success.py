@@ -55,6 +55,7 @@ def two_adapters_change(env):
         out = lab.run()
         env.show(first, out)
         expect_two_applied(first, out, lab)
+        first.event_source(lab, env.prefix.win_path(env.exe))
 
         # Second run on the same machine: everything is already in effect.
         ini_after_first = out.ini
