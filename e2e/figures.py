@@ -19,8 +19,9 @@ The floor is what a run cannot do without: (2) + (3) + (4), less the two
 extra program starts, 2 x (1). Times are medians over N rounds. Then the
 late adapter: one adapter attached 4 s after the start, timed from its
 appearance to the run's closing line; and the late service: the metadata
-address missing for the first 4 s, timed from its return to the closing line.
-Then larger machines of 2, 15 and 63 secondary adapters, each in a namespace
+address missing for the first 4 s, timed from its return to the closing line;
+and the busy service: every request answered 503 for the first 4 s, timed
+from its first normal answer to the closing line. Then larger machines of 2, 15 and 63 secondary adapters, each in a namespace
 of its own with the same rounds (the fetch yardstick opening that machine's
 2 + 4N sessions), at most three rounds each: how the run and its floor grow
 with N.
@@ -195,6 +196,20 @@ def late_service(lab):
     return closed_after(out, back, "late-service"), out.seconds
 
 
+def busy_service(lab):
+    """One run against a service that answers every request 503 for the first
+    LATE_AFTER s after the run's first request, as at a mass boot: seconds
+    from its first normal answer to the closing line, and the whole run."""
+    set_adapters(lab, SECONDARIES, True)
+    lab.files(STANDARD_INI)
+    tree = metadata_tree([want for _, want in SECONDARIES])
+    tree["*"] = {"busy": [[LATE_AFTER, 503]]}
+    lab.serve(tree, scripted=True)  # afresh: the busy time counts from its first request
+    out = lab.run(timeout=180)
+    normal = out.requests[0]["t"] + LATE_AFTER if out.requests else None
+    return closed_after(out, normal, "busy-service"), out.seconds
+
+
 def metadata_address(lab, verb):
     lab.machine.ip("addr", verb, METADATA_ADDRESS + "/32", "dev", "lo")
 
@@ -233,6 +248,10 @@ def main_with(args):
         for n in range(args.repeat):
             print("measuring: late metadata service, run %d of %d ..." % (n + 1, args.repeat), file=sys.stderr)
             late_services.append(late_service(lab))
+        busy_services = []
+        for n in range(args.repeat):
+            print("measuring: busy metadata service, run %d of %d ..." % (n + 1, args.repeat), file=sys.stderr)
+            busy_services.append(busy_service(lab))
         lab.prefix.kill_server()
     growth = []
     for count in GROWTH:
@@ -274,6 +293,11 @@ def main_with(args):
     lines.append("|---|---|")
     lines.append("| from its return to the closing line | %s |" % spread([a for a, _ in late_services]))
     lines.append("| whole run, start to exit | %s |" % spread([s for _, s in late_services]))
+    lines.append("")
+    lines.append("| Busy metadata service (every request answered 503 for %.0f s) | |" % LATE_AFTER)
+    lines.append("|---|---|")
+    lines.append("| from its first normal answer to the closing line | %s |" % spread([a for a, _ in busy_services]))
+    lines.append("| whole run, start to exit | %s |" % spread([s for _, s in busy_services]))
 
     lines.append("")
     lines.append("| Secondary adapters N | HTTP requests (2 + 4N) | commands | floor "
@@ -316,12 +340,14 @@ def main_with(args):
         "two in effect, the adapter attached %.0f s after the start; time from its appearance to "
         "the closing line, over %d runs. The late service: the metadata address missing for the first %.0f s "
         "(a connection attempt then fails after about 3 s of unanswered address resolution), timed from "
-        "its return to the closing line, over %d runs. Peak memory is the peak resident size of "
+        "its return to the closing line, over %d runs. The busy service: every request answered 503 "
+        "(nginx's own page) for the first %.0f s after the run's first request, by the scripted server; "
+        "timed from then to the closing line, over %d runs. Peak memory is the peak resident size of "
         "the process Wine ran the program in, Wine's own libraries included: for addrsmith.exe its "
         "VmHWM from /proc, last read while it waits in \"pause\"; for the trivial program, which ends "
         "too soon to sample, ru_maxrss from wait4. Requests and commands are counted by the "
         "harness's nginx access log and command doubles." % (args.repeat, LATE_AFTER, args.repeat,
-                                                               LATE_AFTER, args.repeat))
+                                                               LATE_AFTER, args.repeat, LATE_AFTER, args.repeat))
     lines.append("")
     lines.append(
         "Larger machines: the main adapter and N secondary ones (veth pairs eth1 to ethN, one "

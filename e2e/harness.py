@@ -11,6 +11,7 @@ from --exe / ADDRSMITH_EXE, or --build-dir / ADDRSMITH_BUILD_DIR.
 """
 import argparse
 import os
+import re
 import sys
 import time
 
@@ -63,7 +64,20 @@ def cmd_demo(args):
     return 0
 
 
+def machine_serial_sent(counts="/proc/tty/driver/serial"):
+    """Bytes this machine's own first serial port has sent (tx: of line 0),
+    or None where the count cannot be read."""
+    try:
+        with open(counts) as f:
+            return int(re.search(r"^0:.*\btx:(\d+)", f.read(), re.M).group(1))
+    except (OSError, AttributeError):
+        return None
+
+
 def cmd_test(args):
+    # This machine's own serial port may be its console: nothing run here may
+    # write to it, the prefix made by Env included.
+    sent_before = machine_serial_sent()
     env = Env(args)
     wanted = set(args.only or [])
     passed = failed = 0
@@ -95,6 +109,13 @@ def cmd_test(args):
                 if ck.name in env.outcomes and not args.verbose:
                     print("     " + describe_run(env.outcomes[ck.name]).replace("\n", "\n     "))
             sys.stdout.flush()
+    sent = [sent_before, machine_serial_sent()]
+    if None in sent:
+        print("SKIP machine_serial_port        no transmit count for this machine's serial port")
+    else:
+        passed, failed = (passed + 1, failed) if sent[0] == sent[1] else (passed, failed + 1)
+        print("%s machine_serial_port        this machine's own serial port sent %d bytes"
+              % ("PASS" if sent[0] == sent[1] else "FAIL", sent[1] - sent[0]))
     print("total time %.1f s" % (time.time() - started))
     print("%d passed, %d failed" % (passed, failed))
     return 0 if failed == 0 and passed > 0 else 1

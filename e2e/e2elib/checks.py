@@ -1,5 +1,7 @@
 """Checks of what a user of the tool would see after one run."""
-from .program import CONSOLE_LINE_START, FAIL_LINE, STAMP, SUCCESS_LINE
+import re
+
+from .program import CONSOLE_LINE_START, EVENT_SOURCE_KEY, FAIL_LINE, SERIAL_PREFIX, STAMP, SUCCESS_LINE
 
 
 def parse_ini(text):
@@ -50,6 +52,9 @@ class Checker:
         lines = [l for l in out.console.split("\n") if l.startswith(CONSOLE_LINE_START)]
         want = SUCCESS_LINE if success else FAIL_LINE
         self.eq(lines, [want], "console closing line")
+        # The same line on COM1, once for each run, after the name and version.
+        self.true(re.fullmatch("(%s%s\r\n){%d}" % (SERIAL_PREFIX, re.escape(want), out.runs), out.serial),
+                  "COM1 carries the closing line", repr(out.serial))
         self.true("Press any key" in out.console, "console shows the pause prompt", repr(out.console[-200:]))
         self.true(not out.pty.timed_out, "tool ended by itself (pause answered)")
         self.eq(out.pty.exit_code, 0, "exit status")
@@ -58,6 +63,13 @@ class Checker:
         """The console's closing line and a well-framed log block."""
         self.console(out, success)
         self.framing(out)
+
+    def event_source(self, lab, exe):
+        """The program registered its event source: `exe` (its Windows path)
+        as its message file, and the three types."""
+        values = lab.registry_values(EVENT_SOURCE_KEY)
+        self.eq([values.get("EventMessageFile"), values.get("TypesSupported")],
+                [["REG_EXPAND_SZ", exe], ["REG_DWORD", "0x7"]], "event source registered")
 
     # -- run log --------------------------------------------------------
     def framing(self, out):

@@ -67,6 +67,8 @@ class Env:
         self.log("preparing the Wine prefix %s ..." % self.prefix.path)
         self.prefix.create(self.doubles)
         cleanup.register("wineserver", "wineserver", self.prefix.kill_server)
+        if args.workdir or args.keep:  # a kept prefix must not name our terminal once it is gone
+            cleanup.register("com1", "COM1 to /dev/null", lambda: self.prefix.map_com1(os.devnull))
 
     def show(self, checker, out):
         """Remember a part's last run, for the report when it fails."""
@@ -76,7 +78,7 @@ class Env:
 
 
 def describe_run(out):
-    lines = ["--- console ---", out.console.strip("\n"), "--- commands ---"]
+    lines = ["--- console ---", out.console.strip("\n"), "--- COM1 ---", repr(out.serial), "--- commands ---"]
     for c in out.commands:
         lines.append("%s   [%s, exit %s%s]" % (c.line, c.action, c.exit_code,
                                               ", " + c.error if c.error else ""))

@@ -6,6 +6,7 @@ namespaces, the server and the spool thread, whatever happened inside.
 import json
 import os
 import re
+import subprocess
 import time
 
 from . import machine, server, spool, wine
@@ -90,6 +91,8 @@ class RunOutcome:
         self.state = {}
         self.started = None  # time.time() when the run started
         self.seconds = 0.0
+        self.serial = ""  # what arrived on COM1
+        self.runs = 1     # runs whose COM1 lines `serial` holds
 
     @property
     def closed_at(self):
@@ -195,6 +198,7 @@ class Lab:
             out.seconds = out.pty.seconds
             out.console = out.pty.text
         self.spool.wait_idle()
+        serial = self.prefix.take_serial().decode("latin-1")
         log_text = text_of(read_bytes(self.prefix.log)) or ""
         blocks = split_blocks(log_text)
         commands = self.spool.snapshot()
@@ -215,12 +219,21 @@ class Lab:
             out.ini, out.backup = ini, backup
             out.state = state
             out.routes_metadata = routes
+            out.serial, out.runs = serial, len(outs)
         # Every command of every run, for looking at afterwards (--keep).
         with open(os.path.join(self.workdir, "commands.jsonl"), "a", encoding="utf-8") as f:
             for c in new_commands:
                 f.write(json.dumps({"arrived": c.arrived, "answered": c.answered, "line": c.line,
                                     "action": c.action, "exit": c.exit_code, "applied": c.applied,
                                     "error": c.error}) + "\n")
+
+    def registry_values(self, key):
+        """{name: [type, data]} as `wine reg query` lists the key; asked in the
+        namespace, where the next run's Wine server must start."""
+        listed = subprocess.run(self.machine.exec_argv(["wine", "reg", "query", key]), env=self.prefix.env(),
+                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=120).stdout
+        lines = [line.split(None, 2) for line in listed.decode("latin-1").splitlines()]
+        return {words[0]: words[1:] for words in lines if len(words) == 3}
 
     def log_now(self):
         return text_of(read_bytes(self.prefix.log)) or ""

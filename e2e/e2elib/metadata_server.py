@@ -6,9 +6,13 @@ run inside its namespace (the others are served by nginx, see server.py).
 
 TREE.json maps a request path to its answer: a string (200, text/plain), or
 an object {"status": 404, "body": "...", "hang": true, "delay": 1.5,
-"length": 40}. "hang" never answers (the connection stays open until the
-server stops). "length" announces that many bytes in Content-Length, sends
-only the body and then closes the connection: a body cut off in the middle.
+"length": 40, "busy_once": 503}. "hang" never answers (the connection stays
+open until the server stops). "length" announces that many bytes in
+Content-Length, sends only the body and then closes the connection: a body
+cut off in the middle. "busy_once" answers the path's first request with
+that status and a busy page. The entry "*" = {"busy": [[2.0, 503], [4.0,
+429]]} answers every request with 503 for the first 2 s after the first
+request, then 429 until 4 s, as an overloaded service and its proxies do.
 Paths not in the tree get a 404 with a short body, as a real service does.
 Every response goes out in one write with TCP_NODELAY set, as a production
 server's does. Every request is appended to REQUESTS.jsonl as it arrives. "ready" is
@@ -21,6 +25,10 @@ import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 NOT_FOUND = {"status": 404, "body": "404 - Not Found"}
+# What nginx itself sends with a busy status (its 503 page is 190 bytes).
+BUSY_PAGE = ("<html>\r\n<head><title>%d %s</title></head>\r\n<body>\r\n<center><h1>%d %s</h1></center>\r\n"
+             "<hr><center>nginx</center>\r\n</body>\r\n</html>\r\n")
+BUSY_REASONS = {503: "Service Temporarily Unavailable", 429: "Too Many Requests"}
 
 
 def main():
@@ -32,6 +40,22 @@ def main():
     log_lock = threading.Lock()
     log = open(log_path, "a", encoding="utf-8")
     stop = threading.Event()
+    busy_windows = tree.get("*", {}).get("busy", [])
+    first_request = []
+    served = set()
+
+    def busy_status(path, answer):
+        """The busy status this request gets, or None."""
+        now = time.time()
+        if not first_request:
+            first_request.append(now)
+        for until, status in busy_windows:
+            if now - first_request[0] < until:
+                return status
+        if isinstance(answer, dict) and answer.get("busy_once") and path not in served:
+            served.add(path)
+            return answer["busy_once"]
+        return None
 
     class Handler(BaseHTTPRequestHandler):
         protocol_version = "HTTP/1.0"
@@ -45,8 +69,13 @@ def main():
 
         def do_GET(self):
             answer = tree.get(self.path, NOT_FOUND)
+            with log_lock:
+                busy = busy_status(self.path, answer)
             if isinstance(answer, str):
                 answer = {"status": 200, "body": answer}
+            if busy:
+                reason = BUSY_REASONS.get(busy, "")
+                answer = {"status": busy, "body": BUSY_PAGE % (busy, reason, busy, reason)}
             with log_lock:
                 log.write(json.dumps({"t": time.time(), "method": "GET", "path": self.path,
                                       "status": answer.get("status", 200),

@@ -68,6 +68,9 @@ LOG_PATH = WINDOWS_DIR + "\\" + LOG_NAME
 CONSOLE_LINE_START = "set netcard info"
 SUCCESS_LINE = CONSOLE_LINE_START + " success"
 FAIL_LINE = CONSOLE_LINE_START + " fail, detail log in " + LOG_PATH
+SERIAL_PREFIX = r"addrsmith \d+\.\d+\.\d+: "  # before the closing line on COM1
+# The Application log's source, which the program registers itself.
+EVENT_SOURCE_KEY = r"HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\addrsmith"
 
 # -- run log ------------------------------------------------------------
 STAMP = re.compile(r"^(start|end) time \d{4}-\d{1,2}-\d{1,2},[ 1-2]\d:[ 1-5]\d:[ 1-5]\d$")
@@ -80,9 +83,13 @@ def stamp_time(line):
     return datetime.datetime(*map(int, re.findall(r"\d+", line)))
 
 
-# While nothing answers the first request, the run waits up to 120 s for the
-# service, adding the metadata route again every 10 s while its lines allow.
+# While nothing answers the first request, or the service answers it "busy",
+# the run waits up to 120 s for the service, adding the metadata route again
+# every 12 s while its lines allow. A later request answered "busy" is asked
+# again, with one line.
 SERVICE_WAIT = "no answer from the metadata service, waiting up to 120 s for it"
+SERVICE_BUSY = "metadata service busy (HTTP %d), waiting up to 120 s for it"
+ASKED_AGAIN = "metadata service busy (HTTP %d) for " + METADATA_URL + "%s, asking again"
 SERVICE_ANSWERED = re.compile(r"^metadata service answered \d+ s after the first request$")
 SERVICE_GAVE_UP = re.compile(r"^metadata service still unreachable (\d+) s after the first request$")
 SERVICE_WAIT_SECONDS = 120

@@ -32,7 +32,7 @@ NOT_FOUND_BODY = "404 - Not Found"
 # listing and the resources below it ("local-ipv4s/" and
 # "local-ipv4s/10.1.0.5/gateway") then live side by side.
 INDEX = ".index"
-MISBEHAVING = ("hang", "delay", "length")
+MISBEHAVING = ("hang", "delay", "length", "busy_once", "busy")
 # nginx's temporary folders, all kept in the scenario's own.
 TEMP_KINDS = ("client_body", "proxy", "fastcgi", "uwsgi", "scgi")
 

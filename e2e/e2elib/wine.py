@@ -11,11 +11,13 @@ import termios
 import threading
 import time
 import pty
+import tty
 
 from . import cleanup, program
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 DOUBLES_SRC = os.path.join(os.path.dirname(HERE), "doubles")
+COM1_SCRIPT = os.path.join(os.path.dirname(os.path.dirname(HERE)), "tests", "win32", "wine_prefix.sh")
 CXX = "x86_64-w64-mingw32-g++"
 OBJDUMP = "x86_64-w64-mingw32-objdump"
 
@@ -52,7 +54,8 @@ def build_doubles(outdir):
 
 
 class Prefix:
-    """One Wine prefix for the whole harness run, with the doubles installed."""
+    """One Wine prefix for the whole harness run, with the doubles installed
+    and COM1 on a pseudo-terminal of the harness's own."""
 
     def __init__(self, path):
         self.path = path
@@ -94,11 +97,29 @@ class Prefix:
             subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\DllOverrides", "/v",
                             "netsh.exe", "/t", "REG_SZ", "/d", "native", "/f"], env=self.env(),
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True, timeout=120)
-        self.kill_server()
+        # Before the program first runs: it writes to COM1, which a new
+        # prefix links to this machine's own serial port. The terminal's
+        # other end stays open here, so that reading it never fails.
+        self.serial, self._serial_end = os.openpty()
+        tty.setraw(self._serial_end)  # the bytes as written
+        self.map_com1(os.ttyname(self._serial_end))
         for name in ("netsh.exe", "route.exe"):
             shutil.copyfile(doubles["command_double.exe"], os.path.join(self.system32, name))
         os.makedirs(self.spool, exist_ok=True)
         return self
+
+    def map_com1(self, target):
+        """COM1 to `target`, as for the Windows-layer tests' prefixes."""
+        subprocess.run(["sh", COM1_SCRIPT, target], env=self.env(), check=True, timeout=120)
+        self.kill_server()
+
+    def take_serial(self):
+        """What arrived on COM1 since the last call (one run's line or two:
+        far less than a terminal holds)."""
+        data = b""
+        while select.select([self.serial], [], [], 0)[0]:
+            data += os.read(self.serial, 65536)
+        return data
 
     def kill_server(self):
         """Stop wineserver and every Wine process of this prefix."""
@@ -135,7 +156,7 @@ class Prefix:
         return result is not None and result.returncode == 0
 
     def reset_files(self, ini_text):
-        for path in (self.ini, self.backup, self.log):
+        for path in (self.ini, self.ini + ".new", self.backup, self.log):
             # A scenario may have left a folder in a file's place.
             if os.path.isdir(path) and not os.path.islink(path):
                 shutil.rmtree(path)

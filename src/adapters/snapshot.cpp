@@ -25,6 +25,22 @@ std::wstring prefixLengthToMask(unsigned prefixLength) {
     return ipv4ToText(mask);
 }
 
+namespace {
+
+const wchar_t* stateName(platform::AddressState state) {
+    static const wchar_t* const names[] = {L"invalid", L"tentative", L"duplicate", L"deprecated",
+                                           L"preferred"};
+    return names[static_cast<std::size_t>(state)];
+}
+
+bool inEffect(platform::AddressState state, Tentative tentative) {
+    using platform::AddressState;
+    return state == AddressState::Preferred || state == AddressState::Deprecated ||
+           (state == AddressState::Tentative && tentative == Tentative::InEffect);
+}
+
+}  // namespace
+
 const platform::AdapterEntry* findAdapterByMac(const std::vector<platform::AdapterEntry>& table,
                                                const std::uint8_t (&mac)[6]) {
     for (const platform::AdapterEntry& entry : table) {
@@ -40,7 +56,8 @@ const platform::AdapterEntry* findAdapterByMac(const std::vector<platform::Adapt
     return nullptr;
 }
 
-void getCurrentConfig(const platform::AdapterEntry& adapter, AdapterConfigList& list) {
+void getCurrentConfig(const platform::AdapterEntry& adapter, AdapterConfigList& list,
+                      Tentative tentative) {
     auto ipList = std::make_unique<TextList>();
     auto dnsList = std::make_unique<TextList>();
 
@@ -51,11 +68,21 @@ void getCurrentConfig(const platform::AdapterEntry& adapter, AdapterConfigList& 
     for (std::size_t i = 0; i < 6; ++i) record.mac[i] = adapter.physicalAddress[i];
 
     // A missing address ends its chain; what came before it stays.
+    bool allInEffect = true;
     for (const platform::UnicastAddress& unicast : adapter.unicast) {
         if (!unicast.address) break;
         const std::wstring text = ipv4ToText(*unicast.address);
         ipList->push_back(text);
-        logWide(L"current config ip=%ls\n", text.c_str());
+        // The state shows only where it is not the usual one.
+        if (unicast.state == platform::AddressState::Preferred) {
+            logWide(L"current config ip=%ls\n", text.c_str());
+        } else if (inEffect(unicast.state, tentative)) {
+            logWide(L"current config ip=%ls (%ls)\n", text.c_str(), stateName(unicast.state));
+        } else {
+            logWide(L"current config ip=%ls (%ls, not in effect)\n", text.c_str(),
+                    stateName(unicast.state));
+            allInEffect = false;
+        }
         // The last address whose prefix converts gives the mask.
         const std::wstring mask = prefixLengthToMask(unicast.onLinkPrefixLength);
         if (!mask.empty()) {
@@ -71,7 +98,12 @@ void getCurrentConfig(const platform::AdapterEntry& adapter, AdapterConfigList& 
         logWide(L"current config dns=%ls\n", text.c_str());
     }
 
-    record.ipList = std::move(ipList);
+    // Windows holds such an address but does not use it, so the adapter is
+    // not as its addresses say: without a list the snapshot differs from
+    // every desired record, and netsh sets the addresses again (which starts
+    // the detection over) or the check fails. A stale address held so still
+    // has netsh run, which removes it, as when every address counted.
+    if (allInEffect) record.ipList = std::move(ipList);
     record.dnsList = std::move(dnsList);
 
     if (!adapter.gateways.empty()) {

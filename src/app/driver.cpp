@@ -2,12 +2,14 @@
 
 #include <clocale>
 #include <memory>
+#include <string>
 
 #include "adapters/matching.h"
 #include "adapters/verify.h"
 #include "core/run_log.h"
 #include "core/settings.h"
 #include "metadata/builder.h"
+#include "platform/outcome.h"
 #include "platform/system.h"
 #include "savedconfig/preflight.h"
 #include "savedconfig/writer.h"
@@ -83,6 +85,20 @@ int runBlock(const platform::RunLockResult& lock) {
     return result;
 }
 
+// The events of the program's message table (src/platform/win32/messages.mc).
+constexpr unsigned kEventRunSucceeded = 1;
+constexpr unsigned kEventRunFailed = 2;
+
+// Nobody watches the console at boot: a fleet's operators read the machine's
+// serial console, and its administrators the event log.
+void reportOutcome(bool succeeded, const std::wstring& closingLine) {
+    const Settings& s = settings();
+    platform::writeSerialConsole(wideToLocale(L"addrsmith " + s.version + L": " + closingLine) + "\r\n");
+    platform::reportEvent(L"addrsmith",
+                          succeeded ? platform::EventType::Information : platform::EventType::Error,
+                          succeeded ? kEventRunSucceeded : kEventRunFailed, {closingLine, s.runLog, s.version});
+}
+
 }  // namespace
 
 int runConfiguration() {
@@ -101,12 +117,13 @@ int runEntry() {
     // log is opened and let go once the closing line is out, not held
     // through "pause": a run left at a console must not hold up the next.
     const platform::RunLockResult lock = platform::acquireRunLock(kRunLockWaitMilliseconds);
-    if (runBlock(lock) == 0) {
-        logNarrow("set netcard info success\n");
-    } else {
-        logNarrow("set netcard info fail, detail log in %ls\n", settings().runLog.c_str());
-    }
+    const bool succeeded = runBlock(lock) == 0;
+    const std::wstring closingLine =
+        succeeded ? L"set netcard info success" : L"set netcard info fail, detail log in " + settings().runLog;
+    logWide(L"%ls\n", closingLine.c_str());
     logFlush();
+    // Still under the lock, so that the next run finds the serial port free.
+    reportOutcome(succeeded, closingLine);
     // The block is closed by now: the line goes where the closing line went,
     // before "pause", in front of whoever would then wait on this run.
     const unsigned long notLetGo = platform::releaseRunLock();

@@ -8,6 +8,7 @@ namespace {
 Settings makeDefaults() {
     Settings s;
     s.metadataBaseUrl = kMetadataBaseUrl;
+    s.version = kProgramVersion;
     return s;
 }
 }  // namespace

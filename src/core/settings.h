@@ -9,6 +9,7 @@ struct Settings {
     std::wstring iniFile = L"c:\\windows\\ipconfig_xen_vm.ini";
     std::wstring backupFile = L"c:\\windows\\ipconfig_xen_vm_backup.ini";
     std::wstring metadataBaseUrl;  // from the build, see build_config.h
+    std::wstring version;          // the program's own, from the build too
 };
 
 // The process-wide settings, initialised with the fixed defaults.

@@ -29,33 +29,11 @@ void clearBuffer(wchar_t (&buffer)[N]) {
 // Fetches into a cleared buffer; the fetch relies on the buffer holding
 // half the read limit in wide characters.
 template <unsigned ReadLimit, std::size_t N>
-FetchResult fetchResultInto(const std::wstring& url, wchar_t (&buffer)[N]) {
+FetchAnswer fetchAnswerInto(const std::wstring& url, wchar_t (&buffer)[N]) {
     static_assert(ReadLimit / 2 == N, "text buffer does not match its read limit");
     clearBuffer(buffer);
     return fetchUrl(ReadLimit, url.c_str(), buffer);
 }
-
-template <unsigned ReadLimit, std::size_t N>
-int fetchInto(const std::wstring& url, wchar_t (&buffer)[N]) {
-    return fetchResultInto<ReadLimit>(url, buffer) == FetchResult::Text ? 1 : 0;
-}
-
-// Waiting for the service at boot. A start-up task often runs before the
-// main adapter has its address, when nothing answers at the metadata address
-// yet; the run that would have worked a few seconds later never comes. So
-// the first request alone, and only while it gets no answer at all, is made
-// again for a while. An answer of any kind is taken as it is, at once.
-constexpr std::uint32_t kServiceWaitMilliseconds = 120000;
-// Attempts start this far apart; one that itself took longer (an address
-// nobody answers takes seconds to give up on) is followed at once.
-constexpr std::uint32_t kAttemptSpacingMilliseconds = 1500;
-// The route added at the start may have failed while the main adapter had
-// no address, so it is added again this often while the wait lasts...
-constexpr std::uint32_t kRouteSpacingMilliseconds = 10000;
-// ... as long as the wait's lines stay within this many, however long it
-// lasts: a route command normally logs two lines, and one more closes the wait.
-constexpr std::size_t kServiceWaitLines = 20;
-constexpr std::size_t kRouteCommandLines = 2;
 
 std::uint32_t elapsedSince(std::uint32_t start) {
     return platform::tickMilliseconds() - start;  // survives the count's wrapping
@@ -65,42 +43,120 @@ unsigned wholeSeconds(std::uint32_t milliseconds) {
     return static_cast<unsigned>((milliseconds + 500) / 1000);
 }
 
+// A request after the first that the service answers "busy" is asked again
+// a few times, further apart each time: at a mass boot the service and the
+// proxies before it shed load for a few seconds. Nothing else is repeated.
+constexpr std::uint32_t kBusyPausesMilliseconds[] = {1000, 2000, 4000};
+constexpr std::uint32_t kLongestBusyPauseMilliseconds = 5000;
+// All of a run's pauses for busy answers together stay within this, so that
+// a service busy for good costs a machine of many adapters a minute, not one
+// per adapter; after it a busy answer is a failed fetch at once.
+constexpr std::uint32_t kBusyPausesPerRunMilliseconds = 60000;
+std::uint32_t busyPausedThisRun = 0;
+
+// The pause before asking a busy service again: never sooner than planned,
+// later when the service asks for it (Retry-After), but never longer than
+// the longest busy pause at once.
+std::uint32_t busyPause(const FetchAnswer& answer, std::uint32_t planned) {
+    const std::uint64_t asked = answer.retryAfterSeconds.value_or(0);
+    if (asked >= kLongestBusyPauseMilliseconds / 1000) return kLongestBusyPauseMilliseconds;
+    return std::max(static_cast<std::uint32_t>(asked) * 1000, planned);
+}
+
+template <unsigned ReadLimit, std::size_t N>
+int fetchInto(const std::wstring& url, wchar_t (&buffer)[N]) {
+    FetchAnswer answer = fetchAnswerInto<ReadLimit>(url, buffer);
+    for (const std::uint32_t planned : kBusyPausesMilliseconds) {
+        if (answer.result != FetchResult::Busy) break;
+        const std::uint32_t pause = busyPause(answer, planned);
+        if (busyPausedThisRun + pause > kBusyPausesPerRunMilliseconds) break;
+        if (planned == kBusyPausesMilliseconds[0]) {
+            logWide(L"metadata service busy (HTTP %u) for %ls, asking again\n", answer.status,
+                    url.c_str());
+        }
+        busyPausedThisRun += pause;
+        platform::sleepMilliseconds(pause);
+        answer = fetchAnswerInto<ReadLimit>(url, buffer);
+    }
+    return answer.result == FetchResult::Text ? 1 : 0;
+}
+
+// Waiting for the service at boot. A start-up task often runs before the
+// main adapter has its address, when nothing answers at the metadata address
+// yet, and at a mass boot the service may answer "busy" for a while; the run
+// that would have worked a few seconds later never comes. So the first
+// request alone, and only while it gets no answer at all or a busy one, is
+// made again for a while. Any other answer is taken as it is, at once.
+constexpr std::uint32_t kServiceWaitMilliseconds = 120000;
+// Attempts start this far apart (or as far as a busy service asks, up to the
+// longest busy pause); one that itself took longer (an address nobody
+// answers takes seconds to give up on) is followed at once.
+constexpr std::uint32_t kAttemptSpacingMilliseconds = 1500;
+// The route added at the start may have failed while the main adapter had
+// no address, so it is added again now and then while the wait lasts,
+// spread over the whole wait so that the last time falls in its final
+// seconds...
+constexpr std::uint32_t kRouteSpacingMilliseconds = 12000;
+// ... as long as the wait's lines stay within this many, however long it
+// lasts: a route command normally logs two lines, and one more closes the
+// wait (nine times in all).
+constexpr std::size_t kServiceWaitLines = 20;
+constexpr std::size_t kRouteCommandLines = 2;
+
+bool notAnsweredYet(const FetchAnswer& answer) {
+    return answer.result == FetchResult::NoAnswer || answer.result == FetchResult::Busy;
+}
+
+// Everything counts from the first request: no try and no route starts
+// after the bound.
 template <unsigned ReadLimit, std::size_t N>
 FetchResult fetchFirstWaiting(const std::wstring& url, wchar_t (&buffer)[N], RouteStep addRoute) {
-    const std::uint32_t firstAttempt = platform::tickMilliseconds();
-    std::uint32_t attempt = firstAttempt;
-    FetchResult result = fetchResultInto<ReadLimit>(url, buffer);
-    if (result != FetchResult::NoAnswer) return result;
+    const std::uint32_t firstRequest = platform::tickMilliseconds();
+    FetchAnswer answer = fetchAnswerInto<ReadLimit>(url, buffer);
+    if (!notAnsweredYet(answer)) return answer.result;
 
-    const std::uint32_t waitStart = platform::tickMilliseconds();
     const std::size_t linesBefore = logLineCount();
-    logWide(L"no answer from the metadata service, waiting up to %u s for it\n",
-            static_cast<unsigned>(kServiceWaitMilliseconds / 1000));
-    std::uint32_t nextRoute = kRouteSpacingMilliseconds;
-    for (;;) {
-        const std::uint32_t waited = elapsedSince(waitStart);
-        if (waited >= kServiceWaitMilliseconds) break;
-        if (addRoute != nullptr && waited >= nextRoute &&
+    const unsigned boundSeconds = static_cast<unsigned>(kServiceWaitMilliseconds / 1000);
+    if (answer.result == FetchResult::Busy) {
+        logWide(L"metadata service busy (HTTP %u), waiting up to %u s for it\n", answer.status,
+                boundSeconds);
+    } else {
+        logWide(L"no answer from the metadata service, waiting up to %u s for it\n", boundSeconds);
+    }
+    std::uint32_t routesAdded = 0;
+    for (std::uint32_t attempt = firstRequest;;) {
+        if (elapsedSince(firstRequest) >= kServiceWaitMilliseconds) break;
+        if (addRoute != nullptr && elapsedSince(firstRequest) >= (routesAdded + 1) * kRouteSpacingMilliseconds &&
             logLineCount() - linesBefore + kRouteCommandLines + 1 <= kServiceWaitLines) {
             addRoute();
-            nextRoute = elapsedSince(waitStart) + kRouteSpacingMilliseconds;
+            ++routesAdded;
+            continue;  // a route that hung may have taken the wait past its bound
         }
+        const std::uint32_t spacing = answer.result == FetchResult::Busy
+                                          ? busyPause(answer, kAttemptSpacingMilliseconds)
+                                          : kAttemptSpacingMilliseconds;
         const std::uint32_t sinceAttempt = elapsedSince(attempt);
-        if (sinceAttempt < kAttemptSpacingMilliseconds) {
-            platform::sleepMilliseconds(kAttemptSpacingMilliseconds - sinceAttempt);
-            if (elapsedSince(waitStart) >= kServiceWaitMilliseconds) break;
+        if (sinceAttempt < spacing) {
+            platform::sleepMilliseconds(std::min(spacing - sinceAttempt,
+                                                 kServiceWaitMilliseconds - elapsedSince(firstRequest)));
+            continue;
         }
         attempt = platform::tickMilliseconds();
-        result = fetchResultInto<ReadLimit>(url, buffer);
-        if (result != FetchResult::NoAnswer) {
+        answer = fetchAnswerInto<ReadLimit>(url, buffer);
+        if (!notAnsweredYet(answer)) {
             logWide(L"metadata service answered %u s after the first request\n",
-                    wholeSeconds(elapsedSince(firstAttempt)));
-            return result;
+                    wholeSeconds(elapsedSince(firstRequest)));
+            return answer.result;
         }
     }
-    logWide(L"metadata service still unreachable %u s after the first request\n",
-            wholeSeconds(elapsedSince(firstAttempt)));
-    return result;
+    if (answer.result == FetchResult::Busy) {
+        logWide(L"metadata service still busy (HTTP %u) %u s after the first request\n", answer.status,
+                wholeSeconds(elapsedSince(firstRequest)));
+    } else {
+        logWide(L"metadata service still unreachable %u s after the first request\n",
+                wholeSeconds(elapsedSince(firstRequest)));
+    }
+    return answer.result;
 }
 
 void removeFirst(TextList& list, const std::wstring& text) {
@@ -231,6 +287,7 @@ std::unique_ptr<AdapterConfigList> getDesiredConfig(RouteStep addRoute, std::siz
     wchar_t mainMacText[kValueLimit / 2];
     wchar_t macsText[kMacsLimit / 2];
 
+    busyPausedThisRun = 0;
     const std::wstring mainMacUrl = baseUrl + L"/meta-data/mac";
     if (fetchFirstWaiting<kValueLimit>(mainMacUrl, mainMacText, addRoute) != FetchResult::Text) {
         logWide(L"get main mac error url:%ls\n", mainMacUrl.c_str());

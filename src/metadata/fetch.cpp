@@ -7,19 +7,25 @@
 #include "platform/http.h"
 
 int fetchUrlText(unsigned readLimit, const wchar_t* url, wchar_t* buffer) {
-    return fetchUrl(readLimit, url, buffer) == FetchResult::Text ? 1 : 0;
+    return fetchUrl(readLimit, url, buffer).result == FetchResult::Text ? 1 : 0;
 }
 
-FetchResult fetchUrl(unsigned readLimit, const wchar_t* url, wchar_t* buffer) {
-    if (url == nullptr || buffer == nullptr) return FetchResult::Failed;
+FetchAnswer fetchUrl(unsigned readLimit, const wchar_t* url, wchar_t* buffer) {
+    const FetchAnswer failed{};
+    if (url == nullptr || buffer == nullptr) return failed;
     const std::size_t capacity = readLimit / 2;  // wide characters, terminator included
-    if (capacity == 0) return FetchResult::Failed;
+    if (capacity == 0) return failed;
 
     const platform::HttpRead read = platform::httpGetOnce(url, readLimit, routeFor(url));
     // The buffer stays untouched, as the caller cleared it.
-    if (!read.opened) return FetchResult::NoAnswer;
+    if (!read.opened) return {FetchResult::NoAnswer, 0, std::nullopt};
     buffer[0] = L'\0';
-    if (!read.readOk) return FetchResult::Failed;
+    // Too many requests, or the service (or a proxy before it) overloaded,
+    // starting or restarting: what it sent is no answer to the question.
+    if (read.status && (*read.status == 429 || (*read.status >= 500 && *read.status <= 599))) {
+        return {FetchResult::Busy, *read.status, read.retryAfterSeconds};
+    }
+    if (!read.readOk) return failed;
 
     // A full block without a zero byte means the body may go on behind it;
     // a text that does not fit the buffer is refused rather than cut, since
@@ -29,17 +35,17 @@ FetchResult fetchUrl(unsigned readLimit, const wchar_t* url, wchar_t* buffer) {
     // by the connection: its last entry may be a shorter, still valid text.
     if (read.contentLength &&
         read.bytes.size() < std::min<std::uint64_t>(*read.contentLength, readLimit)) {
-        return FetchResult::Failed;
+        return failed;
     }
 
     const std::size_t zero = read.bytes.find('\0');
-    if (zero == std::string::npos && read.bytes.size() >= readLimit) return FetchResult::Failed;
+    if (zero == std::string::npos && read.bytes.size() >= readLimit) return failed;
     const std::wstring text = platform::ansiToWide(read.bytes.substr(0, zero));
-    if (text.size() >= capacity) return FetchResult::Failed;
+    if (text.size() >= capacity) return failed;
 
     for (std::size_t i = 0; i < text.size(); ++i) buffer[i] = text[i];
     buffer[text.size()] = L'\0';
-    return FetchResult::Text;
+    return {FetchResult::Text, 0, std::nullopt};
 }
 
 platform::HttpRoute routeFor(const std::wstring& url) {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/http.h"
@@ -11,10 +13,17 @@
 int fetchUrlText(unsigned readLimit, const wchar_t* url, wchar_t* buffer);
 
 // The same fetch, telling a service that gave no answer at all (the request
-// could not be opened: no route, no connection, a time-out) from one that
-// answered with something unusable.
-enum class FetchResult { Text, NoAnswer, Failed };
-FetchResult fetchUrl(unsigned readLimit, const wchar_t* url, wchar_t* buffer);
+// could not be opened: no route, no connection, a time-out) and one that
+// said "ask again later" (Busy: status 429 or 5xx, the buffer left empty)
+// from one that answered with something unusable. Every other answer, an
+// error page included, is handled as its body says.
+enum class FetchResult { Text, NoAnswer, Busy, Failed };
+struct FetchAnswer {
+    FetchResult result = FetchResult::Failed;
+    unsigned status = 0;                         // with Busy: the answer's status
+    std::optional<std::uint64_t> retryAfterSeconds;  // with Busy, when the service gave it
+};
+FetchAnswer fetchUrl(unsigned readLimit, const wchar_t* url, wchar_t* buffer);
 
 // How the fetch reaches `url`: straight when its host is a link-local IPv4
 // address (169.254.0.0/16), which no proxy could ever reach on this

@@ -11,9 +11,17 @@ namespace platform {
 
 using Ipv4 = std::array<std::uint8_t, 4>;
 
+// Where the system's duplicate detection stands with an address: only a
+// Preferred or Deprecated address is in use. Tentative: still being checked
+// (about a second after it was set); Duplicate: another machine has it.
+enum class AddressState { Invalid, Tentative, Duplicate, Deprecated, Preferred };
+
 struct UnicastAddress {
     std::optional<Ipv4> address;  // Windows may leave the socket address out
     std::uint8_t onLinkPrefixLength = 0;
+    // An entry too short to say is taken as in use, as every address was
+    // before the state was read.
+    AddressState state = AddressState::Preferred;
 };
 
 struct AdapterEntry {

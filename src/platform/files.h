@@ -2,14 +2,29 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace platform {
 
 bool fileExists(const std::wstring& path);
 
-// Copies source over destination (an existing destination is overwritten).
+// Copies source over destination (an existing destination is overwritten),
+// but the system refuses a destination that is hidden or read-only.
 bool copyFileOver(const std::wstring& source, const std::wstring& destination);
+
+// Removes a file, hidden or read-only as it may be.
+bool removeFile(const std::wstring& path);
+
+// The file's bytes; nothing when it cannot be read.
+std::optional<std::vector<std::uint8_t>> readFileBytes(const std::wstring& path);
+
+// Writes `replacement` through to the disk, then puts it in the place of
+// `replaced` in one step. On failure both are as they were, except that the
+// system may have taken `replaced` away.
+bool replaceFile(const std::wstring& replaced, const std::wstring& replacement);
 
 struct ProfileRead {
     std::wstring value;

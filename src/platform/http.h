@@ -14,6 +14,9 @@ struct HttpRead {
     std::string bytes;    // what the one read delivered, at most the limit
     // The body's length as the server announced it, when it did.
     std::optional<std::uint64_t> contentLength;
+    // The answer's HTTP status, and its Retry-After when given in seconds.
+    std::optional<unsigned> status;
+    std::optional<std::uint64_t> retryAfterSeconds;
 };
 
 // How the session reaches the server: straight, or through whatever proxy

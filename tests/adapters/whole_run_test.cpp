@@ -49,9 +49,13 @@ protected:
 };
 
 TEST_F(WholeRunTest, MetadataToVerifiedSettingsAndSavedFile) {
+    settings().version = L"7.8.9";
     EXPECT_EQ(runEntry(), 0);
 
     EXPECT_EQ(consoleText(), "set netcard info success\n");
+    ASSERT_GE(sim::systemEvents().size(), 3u);  // ..., the event, "unlock", "key"
+    EXPECT_EQ(sim::systemEvents().end()[-3],
+              "event addrsmith, information 1: set netcard info success | " + logPath + " | 7.8.9");
     EXPECT_EQ(sim::commandsStarted(),
               (std::vector<std::wstring>{
                   L"route add 169.254.0.0 mask 255.255.128.0 10.0.0.1",
@@ -163,5 +167,56 @@ TEST_F(WholeRunTest, MainAdapterInOtherCapitalsIsLeftAloneAndALeftOutAdapterFail
     EXPECT_EQ(ini.find("0A:0B:0C"), std::string::npos);
     EXPECT_EQ(readFile(backupPath), kIni);
 }
+
+// What the system's duplicate detection makes of 10.0.1.5, the address netsh
+// sets first on Ethernet 2: `first` once set, `then` from `after` ms on; and
+// `before` (unless Preferred), as Ethernet 2 holds it when the run starts.
+struct Detection {
+    const char* what;
+    platform::AddressState before, first;
+    std::uint64_t after;
+    platform::AddressState then;
+    bool succeeds;
+    std::size_t looks;  // the check's, half a second apart
+    const char* line;   // in the log `times` times
+    std::size_t times;
+};
+
+class DetectionTest : public WholeRunTest, public ::testing::WithParamInterface<Detection> {};
+
+TEST_P(DetectionTest, OnlyAnAddressInUseIsInEffect) {
+    const Detection& c = GetParam();
+    SCOPED_TRACE(c.what);
+    if (c.before != platform::AddressState::Preferred) {
+        sim::adapters()[1] = adapterWith(L"Ethernet 2", kMacA, {"10.0.1.5", "10.0.1.6"}, 24, "10.0.1.1");
+        sim::adapters()[1].unicast[0].state = c.before;
+    }
+    sim::setDetection("10.0.1.5", c.first, c.after, c.then);
+    EXPECT_EQ(runEntry(), 0);
+
+    EXPECT_EQ(consoleText() == "set netcard info success\n", c.succeeds);
+    EXPECT_EQ(readFile(iniPath) == kIni, !c.succeeds);
+    EXPECT_TRUE(ranCommandNaming(L"Ethernet 2"));
+    std::vector<unsigned> sleeps(c.looks + 1, 500);
+    sleeps[0] = 1000;  // matching's wait for Ethernet 3
+    EXPECT_EQ(sim::sleepsTaken(), sleeps);
+    EXPECT_EQ(countOf(logText(), c.line), c.times);
+}
+
+using S = platform::AddressState;
+constexpr const char* kInUse = "current config ip=10.0.1.5\ncurrent config mask=255.255.255.0\n";
+INSTANTIATE_TEST_SUITE_P(
+    States, DetectionTest,
+    ::testing::Values(
+        Detection{"preferred", S::Preferred, S::Preferred, 0, S::Preferred, true, 0, kInUse, 1},
+        Detection{"tentative, then preferred", S::Preferred, S::Tentative, 1200, S::Preferred, true, 3,
+                  kInUse, 1},
+        Detection{"tentative for good", S::Preferred, S::Tentative, 0, S::Tentative, false, 10,
+                  "current config ip=10.0.1.5 (tentative, not in effect)\n", 1},
+        Detection{"duplicate after applying", S::Preferred, S::Tentative, 1000, S::Duplicate, false, 2,
+                  "current config ip=10.0.1.5 (duplicate, not in effect)\n", 1},
+        // Held as a duplicate by both of matching's passes: set again.
+        Detection{"duplicate before applying", S::Duplicate, S::Preferred, 0, S::Preferred, true, 0,
+                  "current config ip=10.0.1.5 (duplicate, not in effect)\n", 2}));
 
 }  // namespace

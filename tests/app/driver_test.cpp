@@ -6,6 +6,7 @@
 
 #include "app/driver.h"
 #include "core/settings.h"
+#include "sim/commands.h"
 #include "sim/sim.h"
 #include "support/sim_test.h"
 
@@ -138,6 +139,7 @@ TEST_F(Driver, OneRunAtATime) {
         sim::setConsoleFile(consolePath);
         std::remove(logPath.c_str());
         std::remove(consolePath.c_str());
+        settings().version = L"7.8.9";
         c.script();
         const std::size_t eventsBefore = sim::systemEvents().size();
 
@@ -145,15 +147,18 @@ TEST_F(Driver, OneRunAtATime) {
 
         EXPECT_EQ(sim::nowMilliseconds(), c.waited);
         // The current directory leaves the library search before anything
-        // else; the lock covers the whole block and the closing line, not
-        // "pause".
+        // else; the lock covers the whole block, the closing line, its copy
+        // on the serial port and the event, not "pause".
         const std::vector<std::string> events(sim::systemEvents().begin() + eventsBefore,
                                               sim::systemEvents().end());
+        const std::string closing = "set netcard info fail, detail log in " + logPath;
+        const std::string serial = "serial addrsmith 7.8.9: " + closing + "\r\n";
+        const std::string event = "event addrsmith, error 2: " + closing + " | " + logPath + " | 7.8.9";
         if (c.lockTaken) {
-            EXPECT_EQ(events, (std::vector<std::string>{"dll search", "lock", "log", "console",
+            EXPECT_EQ(events, (std::vector<std::string>{"dll search", "lock", "log", "console", serial, event,
                                                         "unlock", "key"}));
         } else {
-            EXPECT_EQ(events, (std::vector<std::string>{"dll search", "log", "console", "key"}));
+            EXPECT_EQ(events, (std::vector<std::string>{"dll search", "log", "console", serial, event, "key"}));
         }
         // Whatever the wait gave, the run itself goes its usual way.
         std::string block = kPreflightFailure;
@@ -166,14 +171,18 @@ TEST_F(Driver, OneRunAtATime) {
     }
 }
 
-TEST_F(Driver, MetadataServiceAwaitedOnlyWhileItGivesNoAnswer) {
+TEST_F(Driver, MetadataServiceAwaitedOnlyWhileItGivesNoAnswerOrABusyOne) {
     const std::string route = "route add 169.254.0.0 mask 255.255.128.0 10.0.0.1\n";
     const std::string routeLines = route + "wait " + route.substr(0, route.size() - 1) +
                                    "  successfully\n";
     const std::string waiting = "no answer from the metadata service, waiting up to 120 s for it\n";
-    std::string neverLines = waiting;
-    for (int i = 0; i < 9; ++i) neverLines += routeLines;  // 10, 20, ... 90 s, then no more room
+    const std::string busy = "metadata service busy (HTTP 503), waiting up to 120 s for it\n";
+    std::string routes;
+    for (int i = 0; i < 9; ++i) routes += routeLines;  // 12, 24, ... 108 s, then no more room
     const std::string gaveUp = "get main mac error url:http://169.254.0.254/meta-data/mac\n";
+    const std::string answered = "main mac=52:54:00:00:00:01\nvecMacs.size:0\n";
+    std::vector<std::uint64_t> routeTimes{0};
+    for (std::uint64_t t = 12000; t <= 108000; t += 12000) routeTimes.push_back(t);
 
     struct Case {
         const char* name;
@@ -183,28 +192,36 @@ TEST_F(Driver, MetadataServiceAwaitedOnlyWhileItGivesNoAnswer) {
         std::string lines;               // the block between the route and the driver's line
         std::size_t requests;
         std::uint64_t endsBy;            // simulated time the run is over by
+        unsigned status = 200;           // of the answer
+        unsigned busyStatus = 0;         // before answersFrom, instead of no answer
+        std::optional<std::uint64_t> retryAfter = std::nullopt;
     };
     const Case cases[] = {
-        {"answers at once", 0, 0, "52:54:00:00:00:01", "main mac=52:54:00:00:00:01\nvecMacs.size:0\n",
-         2, 0},
+        {"answers at once", 0, 0, "52:54:00:00:00:01", answered, 2, 0},
         // Tries at 0, 1.5, 3 and 4.5 s.
         {"answers after 4 s", 4000, 0, "52:54:00:00:00:01",
-         waiting + "metadata service answered 5 s after the first request\n"
-                   "main mac=52:54:00:00:00:01\nvecMacs.size:0\n",
-         5, 4500},
+         waiting + "metadata service answered 5 s after the first request\n" + answered, 5, 4500},
         // Each unanswered try takes 3 s, so the next follows at once.
         {"answers after 4 s, tries of 3 s", 4000, 3000, "52:54:00:00:00:01",
-         waiting + "metadata service answered 6 s after the first request\n"
-                   "main mac=52:54:00:00:00:01\nvecMacs.size:0\n",
-         4, 6000},
+         waiting + "metadata service answered 6 s after the first request\n" + answered, 4, 6000},
+        {"busy for 4 s", 4000, 0, "52:54:00:00:00:01",
+         busy + "metadata service answered 5 s after the first request\n" + answered, 5, 4500, 200, 503},
+        // Asked again as late as the service says, 3 s.
+        {"busy for 4 s, retry after 3 s", 4000, 0, "52:54:00:00:00:01",
+         busy + "metadata service answered 6 s after the first request\n" + answered, 4, 6000, 200, 503,
+         3},
         // An error page is an answer: taken at once, as it is.
-        {"error page", 0, 0, "<h1>503</h1>", "main mac=<h1>503</h1>\nmain mac error\n", 1, 0},
+        {"error page", 0, 0, "<h1>404</h1>", "main mac=<h1>404</h1>\nmain mac error\n", 1, 0, 404},
         {"never answers", UINT64_MAX, 0, "",
-         neverLines + "metadata service still unreachable 120 s after the first request\n" + gaveUp,
+         waiting + routes + "metadata service still unreachable 120 s after the first request\n" + gaveUp,
          80, 120000},
+        // No try starts after the bound, counted from the first request.
         {"never answers, tries of 3 s", UINT64_MAX, 3000, "",
-         neverLines + "metadata service still unreachable 123 s after the first request\n" + gaveUp,
-         41, 123000},
+         waiting + routes + "metadata service still unreachable 120 s after the first request\n" + gaveUp,
+         40, 120000},
+        {"busy for good", UINT64_MAX, 0, "",
+         busy + routes + "metadata service still busy (HTTP 503) 120 s after the first request\n" + gaveUp,
+         80, 120000, 200, 503},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -216,6 +233,9 @@ TEST_F(Driver, MetadataServiceAwaitedOnlyWhileItGivesNoAnswer) {
         mainMac.body = c.answer;
         mainMac.answersFrom = c.answersFrom;
         mainMac.unansweredMilliseconds = c.unansweredMilliseconds;
+        mainMac.status = c.status;
+        mainMac.busyStatus = c.busyStatus;
+        mainMac.retryAfterSeconds = c.retryAfter;
         sim::setHttpAnswer(L"http://169.254.0.254/meta-data/mac", mainMac);
         sim::setHttpBody(L"http://169.254.0.254/meta-data/network/interfaces/macs/",
                          "52:54:00:00:00:01/\n");
@@ -228,6 +248,10 @@ TEST_F(Driver, MetadataServiceAwaitedOnlyWhileItGivesNoAnswer) {
                                          "configure end\nend time 2026-3-4, 5: 6: 7\n\n");
         EXPECT_EQ(sim::httpRequests().size(), c.requests);
         EXPECT_EQ(sim::nowMilliseconds(), c.endsBy);
+        // The route again every 12 s, the last time within the wait's final 15 s.
+        if (c.endsBy == 120000) {
+            EXPECT_EQ(sim::commandStartTimes(), routeTimes);
+        }
         EXPECT_EQ(readFile(iniPath), "[eth0]\nGATEWAY=10.0.0.1\n");
         EXPECT_FALSE(fileExistsOnDisk(backupPath));
     }

@@ -344,6 +344,52 @@ TEST_F(BuilderTest, EachFailureSkipsOnlyItsAdapter) {
     }
 }
 
+TEST_F(BuilderTest, LaterRequestsAnsweredBusyAreAskedAgainAFewTimes) {
+    const auto busy = [](const std::wstring& url, const std::string& body, unsigned status, unsigned times,
+                         std::optional<std::uint64_t> retryAfter) {
+        sim::HttpAnswer answer;
+        answer.body = body;
+        answer.busyStatus = status;
+        answer.busyTimes = times;
+        answer.retryAfterSeconds = retryAfter;
+        sim::setHttpAnswer(url, answer);
+    };
+    scriptService(kFirst.entry + "/\n" + kSecond.entry + "/\n" + kThird.entry + "/", {kFirst, kSecond, kThird});
+    // Once each: asked again after 1 s, and after the 3 s the service asks
+    // for; for good, asking for a minute: three times more, 5 s apart.
+    busy(gatewayUrl(kFirst.entry, kFirst.primary), kFirst.gateway, 503, 1, std::nullopt);
+    busy(ipsUrl(kSecond.entry), kSecond.ips, 429, 1, 3);
+    busy(primaryUrl(kThird.entry), kThird.primary, 500, 99, 60);
+    std::size_t leftOut = 0;
+    std::unique_ptr<AdapterConfigList> desired = getDesiredConfig(nullptr, &leftOut);
+    ASSERT_TRUE(desired);
+    EXPECT_EQ(desired->size(), 2u);
+    EXPECT_EQ(leftOut, 1u);
+    EXPECT_EQ(sim::sleepsTaken(), (std::vector<unsigned>{1000, 3000, 5000, 5000, 5000}));
+    EXPECT_EQ(sim::httpRequests().size(), 2u + 5u + 5u + 4u);
+    const std::string log = newLog();
+    for (const auto& [status, url] : {std::pair{503, gatewayUrl(kFirst.entry, kFirst.primary)},
+                                      {429, ipsUrl(kSecond.entry)}, {500, primaryUrl(kThird.entry)}}) {
+        const std::string line = "metadata service busy (HTTP " + std::to_string(status) + ") for " + narrow(url) + ", asking again\n";
+        EXPECT_EQ(log.find(line), log.rfind(line)) << line;  // one line each
+        EXPECT_NE(log.find(line), std::string::npos) << line;
+    }
+    EXPECT_NE(log.find("config gateway=10.0.1.1\n"), std::string::npos);
+    EXPECT_NE(log.find(leftOutLine(kThird.entry, "its primary address could not be fetched")), std::string::npos);
+
+    // A run's busy pauses stop at a minute in all: four adapters busy for
+    // good use it up, the fifth and sixth fail at once.
+    sim::resetSystem();
+    std::string listing;
+    for (char i = '0'; i < '6'; ++i) {
+        listing += "52:54:00:ab:cd:0" + std::string(1, i) + "/\n";
+        busy(primaryUrl("52:54:00:ab:cd:0" + std::string(1, i)), "10.0.1.5", 503, 99, 5);
+    }
+    sim::setHttpBody(kMacsUrl, listing);
+    EXPECT_FALSE(getDesiredConfig(nullptr, &leftOut));
+    EXPECT_EQ(sim::sleepsTaken(), std::vector<unsigned>(12, 5000));
+}
+
 TEST_F(BuilderTest, BadListingEntriesAreSkipped) {
     // A hyphenated entry in the middle; the other two are built.
     scriptService(kFirst.entry + "/\nfa-16-3e-00-00-02/\n" + kThird.entry + "/", {kFirst, kThird});

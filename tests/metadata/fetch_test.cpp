@@ -21,7 +21,7 @@ TEST_F(FetchTest, BodyErrorPageAndEmptyBodyAreFetchedText) {
     EXPECT_NE(fetchUrlText(60, kUrl.c_str(), buffer.data()), 0);
     EXPECT_EQ(buffer.text(), L"52:54:00:ab:cd:ef");
 
-    // The status is not looked at: a 404 page is text like any other.
+    // A 404 page is text like any answer but a busy one.
     const std::wstring missing = L"http://169.254.0.254/meta-data/nothing";
     sim::setHttpBody(missing, "<h1>404 Not Found</h1>");
     GuardedBuffer page(60);
@@ -43,6 +43,23 @@ TEST_F(FetchTest, BodyErrorPageAndEmptyBodyAreFetchedText) {
 
     EXPECT_TRUE(buffer.guardsIntact() && page.guardsIntact() && nothing.guardsIntact());
     EXPECT_EQ(sim::httpRequests(), (std::vector<std::wstring>{kUrl, missing, empty, zero}));
+}
+
+TEST_F(FetchTest, OnlyTooManyRequestsAndServerErrorsSayAskAgainLater) {
+    for (const auto& [status, busy] : {std::pair{200u, false}, {404u, false}, {429u, true}, {499u, false},
+                                       {500u, true}, {503u, true}, {599u, true}, {600u, false}}) {
+        sim::HttpAnswer answer;
+        answer.body = "<h1>Service Unavailable</h1>";
+        answer.status = status;
+        answer.retryAfterSeconds = 7;
+        sim::setHttpAnswer(kUrl, answer);
+        GuardedBuffer buffer(60, L'x');
+        const FetchAnswer got = fetchUrl(60, kUrl.c_str(), buffer.data());
+        EXPECT_EQ(got.result, busy ? FetchResult::Busy : FetchResult::Text) << status;
+        EXPECT_EQ(buffer.text(), busy ? L"" : L"<h1>Service Unavailable</h1>");
+        EXPECT_EQ(got.retryAfterSeconds, busy ? std::optional<std::uint64_t>(7) : std::nullopt);
+        EXPECT_EQ(got.status, busy ? status : 0u);
+    }
 }
 
 TEST_F(FetchTest, FailuresLeaveNoText) {

@@ -1,5 +1,7 @@
 #include <sys/stat.h>
 
+#include <chrono>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,6 +55,8 @@ TEST(MacToText, UpperCaseHexWithLeadingZeros) {
 
 TEST_F(WriterTest, TwoAdaptersGetOneSectionEachAndEverythingElseStays) {
     writeFile(iniPath, kExisting);
+    writeFile(iniPath + ".new", "[eth0]\r\nGATEWAY=half");  // what a killed run left
+    sim::fileAttributes()[iniPath + ".new"] = sim::kHidden | sim::kReadOnly;
     AdapterConfigList list;
     list.append(makeRecord({0x52, 0x54, 0x00, 0xab, 0xcd, 0xef}, {L"10.0.0.5", L"10.0.0.6", L"10.0.0.7"},
                            L"10.0.0.1", L"255.255.255.0"));
@@ -66,6 +70,7 @@ TEST_F(WriterTest, TwoAdaptersGetOneSectionEachAndEverythingElseStays) {
                   "[eth:0A:00:27:01:02:0B]\r\nmac=0A:00:27:01:02:0B\r\nip=172.16.1.20\r\n"
                   "gateway=172.16.1.1\r\nmask=255.255.0.0\r\ndhcp=0\r\ndisabled=0\r\n");
     EXPECT_EQ(readFile(backupPath), kExisting);
+    EXPECT_FALSE(fileExistsOnDisk(iniPath + ".new"));
     EXPECT_EQ(logText(), "");
 }
 
@@ -98,19 +103,25 @@ TEST_F(WriterTest, TwoRecordsWithOneHardwareAddressShareASectionAndTheLaterWins)
 
 TEST_F(WriterTest, SecondIdenticalRunLeavesTheFileAndBacksUpTheFirstResult) {
     writeFile(iniPath, kExisting);
+    sim::fileAttributes()[iniPath] = sim::kHidden;  // so the first backup is hidden too
     AdapterConfigList list;
     list.append(makeRecord({0x52, 0x54, 0x00, 0xab, 0xcd, 0xef}, {L"10.0.0.5"}, L"10.0.0.1", L"255.255.255.0"));
     ASSERT_EQ(writeConfigIni(&list), 1);
     const std::string afterFirst = readFile(iniPath);
     ASSERT_NE(afterFirst, kExisting);
+    const auto time = std::filesystem::last_write_time(iniPath) - std::chrono::hours(1);
+    std::filesystem::last_write_time(iniPath, time);
     EXPECT_EQ(writeConfigIni(&list), 1);
     EXPECT_EQ(readFile(iniPath), afterFirst);
+    EXPECT_EQ(std::filesystem::last_write_time(iniPath), time);
     EXPECT_EQ(readFile(backupPath), afterFirst);
+    EXPECT_FALSE(fileExistsOnDisk(iniPath + ".new"));
 }
 
 TEST_F(WriterTest, EmptyListBacksUpAndChangesNothing) {
     writeFile(iniPath, kExisting);
     writeFile(backupPath, "an older backup, overwritten");
+    sim::fileAttributes()[backupPath] = sim::kReadOnly;
     AdapterConfigList list;
     EXPECT_EQ(writeConfigIni(&list), 1);
     EXPECT_EQ(readFile(iniPath), kExisting);
@@ -143,6 +154,20 @@ TEST_F(WriterTest, FailedBackupStopsBeforeAnyKey) {
     EXPECT_EQ(writeConfigIni(&list), 0);
     EXPECT_EQ(logText(), "backup config file fail\n");
     EXPECT_EQ(readFile(iniPath), kExisting);
+}
+
+TEST_F(WriterTest, AFailedKeyWriteOrReplaceLeavesTheFileAsItWas) {
+    writeFile(iniPath, kExisting);
+    AdapterConfigList list = oneAdapter();
+    list.append(makeRecord({1, 2, 3, 4, 5, 6}, {L"10.0.0.5"}, L"10.0.0.1", L"255.255.255.0"));
+    sim::failProfileWrite(8);  // the second record's "ip"
+    EXPECT_EQ(writeConfigIni(&list), 0);
+    EXPECT_EQ(readFile(iniPath), kExisting);
+    sim::failNextReplace();  // taking the file away: it comes back from the backup
+    EXPECT_EQ(writeConfigIni(&list), 0);
+    EXPECT_EQ(readFile(iniPath), kExisting);
+    EXPECT_FALSE(fileExistsOnDisk(iniPath + ".new"));
+    EXPECT_EQ(logText(), "");
 }
 
 // Odd or hostile saved files: the writer keeps an exact backup and leaves

@@ -2,7 +2,9 @@
 // Tests script which adapters each query sees; netsh set-address and
 // add-address commands change the adapters as the real command would.
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <utility>
 
@@ -21,6 +23,12 @@ struct AdapterState {
     };
     std::vector<Arrival> arrivals;
     std::vector<std::pair<unsigned, std::wstring>> departures;
+    struct Detection {
+        platform::AddressState first, then;
+        std::uint64_t after = 0;
+        std::uint64_t thenFrom = UINT64_MAX;  // until netsh sets it: never
+    };
+    std::map<platform::Ipv4, Detection> detections;
     unsigned failingQuery = 0;
     unsigned queries = 0;
     bool netshApplies = true;
@@ -77,6 +85,14 @@ std::vector<std::wstring> splitBlanks(const std::wstring& text) {
     return words;
 }
 
+// An address as netsh leaves it: its detection starts now.
+platform::UnicastAddress setByNetsh(const platform::Ipv4& ip, std::uint8_t prefix) {
+    const auto it = state().detections.find(ip);
+    if (it == state().detections.end()) return {ip, prefix};
+    it->second.thenFrom = sim::nowMilliseconds() + it->second.after;
+    return {ip, prefix, it->second.first};
+}
+
 void applySet(const std::wstring& name, const std::vector<std::wstring>& args) {
     // static IP MASK GW [gwmetric=1]
     std::vector<std::wstring> words = args;
@@ -95,7 +111,7 @@ void applySet(const std::wstring& name, const std::vector<std::wstring>& args) {
     if (!prefix) return;
     for (platform::AdapterEntry& adapter : state().table) {
         if (adapter.friendlyName != name) continue;
-        adapter.unicast = {platform::UnicastAddress{ip, *prefix}};
+        adapter.unicast = {setByNetsh(*ip, *prefix)};
         adapter.gateways.clear();
         if (gateway) adapter.gateways.push_back(gateway);
     }
@@ -111,7 +127,7 @@ void applyAdd(const std::wstring& name, const std::vector<std::wstring>& args) {
     if (!prefix) return;
     for (platform::AdapterEntry& adapter : state().table) {
         if (adapter.friendlyName != name) continue;
-        adapter.unicast.push_back(platform::UnicastAddress{ip, *prefix});
+        adapter.unicast.push_back(setByNetsh(*ip, *prefix));
     }
 }
 
@@ -142,6 +158,11 @@ void failQuery(unsigned queryNumber) { state().failingQuery = queryNumber; }
 unsigned adapterQueries() { return state().queries; }
 
 std::vector<platform::AdapterEntry>& adapters() { return state().table; }
+
+void setDetection(const std::string& dotted, platform::AddressState first,
+                  std::uint64_t afterMilliseconds, platform::AddressState then) {
+    state().detections[ipv4(dotted)] = {first, then, afterMilliseconds};
+}
 
 void setNetshApplies(bool applies) { state().netshApplies = applies; }
 
@@ -217,6 +238,16 @@ std::optional<std::vector<AdapterEntry>> queryAdapters() {
             it = s.departures.erase(it);
         } else {
             ++it;
+        }
+    }
+
+    // A detection that netsh started gives its verdict when its time comes.
+    for (AdapterEntry& adapter : s.table) {
+        for (UnicastAddress& unicast : adapter.unicast) {
+            const auto d = unicast.address ? s.detections.find(*unicast.address) : s.detections.end();
+            if (d != s.detections.end() && d->second.thenFrom <= sim::nowMilliseconds()) {
+                unicast.state = d->second.then;
+            }
         }
     }
 

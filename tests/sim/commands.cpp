@@ -25,6 +25,7 @@ struct CommandState {
     std::vector<std::wstring> started;
     std::vector<std::wstring> programs;
     std::vector<std::int64_t> outputSizes;
+    std::vector<std::uint64_t> startTimes;
     std::map<platform::ChildId, Child> children;
     platform::ChildId nextId = 1;
 };
@@ -64,6 +65,7 @@ const std::vector<std::wstring>& commandsStarted() { return state().started; }
 const std::vector<std::wstring>& programsStarted() { return state().programs; }
 
 const std::vector<std::int64_t>& outputSizeAtStart() { return state().outputSizes; }
+const std::vector<std::uint64_t>& commandStartTimes() { return state().startTimes; }
 
 std::size_t childrenHeld() { return state().children.size(); }
 
@@ -76,6 +78,7 @@ StartResult startHiddenChild(const std::wstring& program, const std::wstring& co
     s.started.push_back(commandLine);
     s.programs.push_back(program);
     s.outputSizes.push_back(outputSizeOnDisk());
+    s.startTimes.push_back(sim::nowMilliseconds());
 
     const Behaviour behaviour = behaviourFor(commandLine);
     StartResult result;

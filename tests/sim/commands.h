@@ -13,6 +13,8 @@ namespace sim {
 // to the system (-1 while the output is closed), in order: shows whether
 // the command's log line had been flushed before the child started.
 const std::vector<std::int64_t>& outputSizeAtStart();
+// The simulated time each command was handed to the system, in order.
+const std::vector<std::uint64_t>& commandStartTimes();
 
 // Children started and not yet released.
 std::size_t childrenHeld();

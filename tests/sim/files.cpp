@@ -2,13 +2,22 @@
 // the portable INI layer, which answers as the system does.
 #include <cstdio>
 #include <type_traits>
+#include <utility>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/files.h"
 #include "sim/ini_file.h"
+#include "sim/sim.h"
 
 namespace {
+
+struct FilesState {
+    std::map<std::string, unsigned> attributes;
+    unsigned writes = 0, failingWrite = 0;
+    bool replaceLosesFile = false;
+} files;
 
 // Paths as the C library takes them here: UTF-8.
 std::string narrowPath(const std::wstring& path) {
@@ -23,6 +32,15 @@ std::string narrowPath(const std::wstring& path) {
 
 }  // namespace
 
+namespace sim {
+
+void resetFiles() { files = FilesState(); }
+std::map<std::string, unsigned>& fileAttributes() { return files.attributes; }
+void failProfileWrite(unsigned writeNumber) { files.failingWrite = writeNumber; }
+void failNextReplace() { files.replaceLosesFile = true; }
+
+}  // namespace sim
+
 namespace platform {
 
 bool fileExists(const std::wstring& path) {
@@ -31,9 +49,11 @@ bool fileExists(const std::wstring& path) {
 }
 
 bool copyFileOver(const std::wstring& source, const std::wstring& destination) {
+    const std::string to = narrowPath(destination);
+    if (fileExists(destination) && files.attributes[to] != 0) return false;  // hidden or read-only
     std::FILE* in = std::fopen(narrowPath(source).c_str(), "rb");
     if (in == nullptr) return false;
-    std::FILE* out = std::fopen(narrowPath(destination).c_str(), "wb");
+    std::FILE* out = std::fopen(to.c_str(), "wb");
     if (out == nullptr) {
         std::fclose(in);
         return false;
@@ -47,7 +67,30 @@ bool copyFileOver(const std::wstring& source, const std::wstring& destination) {
     if (std::ferror(in)) ok = false;
     std::fclose(in);
     if (std::fclose(out) != 0) ok = false;
+    files.attributes[to] = files.attributes[narrowPath(source)];
     return ok;
+}
+
+bool removeFile(const std::wstring& path) {
+    files.attributes.erase(narrowPath(path));
+    return ::unlink(narrowPath(path).c_str()) == 0;
+}
+
+std::optional<std::vector<std::uint8_t>> readFileBytes(const std::wstring& path) {
+    std::string bytes;
+    if (!inifile::readBytes(narrowPath(path), bytes)) return std::nullopt;
+    return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
+}
+
+bool replaceFile(const std::wstring& replaced, const std::wstring& replacement) {
+    if (std::exchange(files.replaceLosesFile, false)) {
+        removeFile(replaced);
+        return false;
+    }
+    const std::string from = narrowPath(replacement);
+    if (!fileExists(replaced) || std::rename(from.c_str(), narrowPath(replaced).c_str()) != 0) return false;
+    files.attributes.erase(from);  // the replaced file's stay with its name
+    return true;
 }
 
 ProfileRead readProfileString(const std::wstring& path, const std::wstring& section,
@@ -62,6 +105,7 @@ ProfileRead readProfileString(const std::wstring& path, const std::wstring& sect
 
 bool writeProfileString(const std::wstring& path, const std::wstring& section,
                         const std::wstring& key, const std::wstring& value) {
+    if (++files.writes == files.failingWrite) return false;
     return inifile::writeString(narrowPath(path), section, key, value);
 }
 

@@ -51,14 +51,21 @@ HttpRead httpGetOnce(const std::wstring& url, std::size_t limit, HttpRoute route
     HttpRead read;
     const auto found = s.answers.find(url);
     if (found == s.answers.end()) return read;
-    const sim::HttpAnswer& answer = found->second;
-    if (sim::nowMilliseconds() < answer.answersFrom) {
+    sim::HttpAnswer& answer = found->second;
+    const bool early = sim::nowMilliseconds() < answer.answersFrom;
+    if (early && answer.busyStatus == 0) {
         sim::advanceMilliseconds(answer.unansweredMilliseconds);
         return read;
     }
     if (answer.kind == sim::HttpAnswer::Kind::Unreachable) return read;
 
     read.opened = true;
+    read.status = answer.status;
+    read.retryAfterSeconds = answer.retryAfterSeconds;
+    if (early || answer.busyTimes > 0) {
+        answer.busyTimes -= answer.busyTimes > 0 ? 1 : 0;
+        read.status = answer.busyStatus;
+    }
     if (answer.kind == sim::HttpAnswer::Kind::ReadFails) return read;
     read.readOk = true;
     // One read delivers at most the limit, like the real single read.

@@ -3,6 +3,7 @@
 namespace sim {
 
 void reset() {
+    resetFiles();
     resetSystem();
     resetHttp();
     resetCommands();

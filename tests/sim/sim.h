@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,7 +40,8 @@ void setRunLockUnavailable(unsigned long errorCode);
 void setRunLockReleaseRefused(unsigned long errorCode);
 // What the run did with the lock, its output and the console, in order:
 // "dll search" (the current directory taken out of it), "lock", "unlock",
-// "log", "console", "key".
+// "log", "console", "key", "serial <text>" (written to the serial port) and
+// "event <source>, <information or error> <id>: <strings, with | between>".
 const std::vector<std::string>& systemEvents();
 
 // ---- metadata service ----------------------------------------------------
@@ -49,10 +51,15 @@ struct HttpAnswer {
     // A Content-Length longer than the body: the connection closes early
     // and the read returns what arrived, as WinINet does.
     std::optional<std::uint64_t> announcedLength;
+    unsigned status = 200;
+    std::optional<std::uint64_t> retryAfterSeconds;
     // Before this simulated time nothing answers at all, each such try
-    // taking `unansweredMilliseconds` (an address nobody answers for).
+    // taking `unansweredMilliseconds` (an address nobody answers for), or,
+    // with a `busyStatus`, that status answers at once.
     std::uint64_t answersFrom = 0;
     unsigned unansweredMilliseconds = 0;
+    unsigned busyStatus = 0;
+    unsigned busyTimes = 0;  // the first this many requests get `busyStatus` too
 };
 void setHttpAnswer(const std::wstring& url, HttpAnswer answer);
 void setHttpBody(const std::wstring& url, const std::string& body);
@@ -88,6 +95,10 @@ std::vector<platform::AdapterEntry>& adapters();
 // The simulated netsh: set-address and add-address commands change the
 // adapters above. Off, netsh runs and changes nothing.
 void setNetshApplies(bool applies);
+// Duplicate detection: an address netsh sets or adds is in state `first`
+// and, `afterMilliseconds` later, in `then` (unscripted: Preferred at once).
+void setDetection(const std::string& dotted, platform::AddressState first,
+                  std::uint64_t afterMilliseconds, platform::AddressState then);
 // Called by the command area when a command starts; acts on netsh lines.
 void applyCommandToAdapters(const std::wstring& commandLine);
 
@@ -96,7 +107,19 @@ platform::AdapterEntry makeAdapter(const std::wstring& friendlyName,
                                    const std::vector<std::uint8_t>& mac);
 platform::Ipv4 ipv4(const std::string& dotted);
 
+// ---- files -----------------------------------------------------------------
+// Attributes by path, beside the real files: a copy gives its destination the
+// source's and, as Windows does, refuses a hidden or read-only destination.
+enum FileAttribute : unsigned { kHidden = 1, kReadOnly = 2 };
+std::map<std::string, unsigned>& fileAttributes();
+// Makes the given private-profile write (1-based, counted from the reset) fail.
+void failProfileWrite(unsigned writeNumber);
+// Makes the next replace fail after taking the replaced file away, as the
+// system's may.
+void failNextReplace();
+
 // ---- per-area resets (called by reset) -----------------------------------
+void resetFiles();
 void resetSystem();
 void resetHttp();
 void resetCommands();

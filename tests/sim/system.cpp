@@ -1,11 +1,12 @@
-// Simulated version, clock, sleeps and console. The console is a real file a
-// test chooses; the run log is a real file too.
+// Simulated version, clock, sleeps, console, serial port and event log. The
+// console is a real file a test chooses; the run log is a real file too.
 #include <cstdio>
 #include <limits>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "platform/outcome.h"
 #include "platform/system.h"
 #include "sim/sim.h"
 
@@ -135,6 +136,16 @@ void redirectOutputToLog(const std::wstring& logPath) {
 void restoreConsoleOutput() { openConsole(); }
 
 std::FILE* output() { return state().current; }
+
+void writeSerialConsole(const std::string& text) { state().events.push_back("serial " + text); }
+
+void reportEvent(const std::wstring& source, EventType type, unsigned eventId,
+                 const std::vector<std::wstring>& strings) {
+    std::string event = "event " + narrowPath(source) + (type == EventType::Error ? ", error " : ", information ") +
+                        std::to_string(eventId) + ":";
+    for (const std::wstring& text : strings) event += (&text == &strings[0] ? " " : " | ") + narrowPath(text);
+    state().events.push_back(event);
+}
 
 void waitForKey() {
     ++state().keyWaits;

@@ -30,10 +30,8 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-if [ ! -d "$WINEPREFIX/drive_c/windows" ]; then
-    wineboot -i >/dev/null 2>&1
-    wineserver -w
-fi
+# Made if missing, COM1 mapped away from this machine's serial port.
+sh "$(dirname "$0")/wine_prefix.sh" || exit 1
 # Whatever server runs for this prefix runs outside the namespace: stop it,
 # so the test's one starts inside.
 wineserver -k >/dev/null 2>&1

@@ -149,6 +149,7 @@ TEST(WinAdapterEntry, OldLengthReadsNothingBehindAndTakesTheOlderTable) {
     IP_ADAPTER_UNICAST_ADDRESS_LH unicast{};
     unicast.Address = SOCKET_ADDRESS{reinterpret_cast<sockaddr*>(&address), sizeof address};
     unicast.OnLinkPrefixLength = 7;  // poison once the entry is of the old length
+    unicast.DadState = IpDadStateDuplicate;  // in the old layout too
 
     char name[] = "{OLD-ADAPTER}";
     wchar_t friendly[] = L"old one";
@@ -202,6 +203,7 @@ TEST(WinAdapterEntry, OldLengthReadsNothingBehindAndTakesTheOlderTable) {
     ASSERT_TRUE(entry.unicast[0].address.has_value());
     EXPECT_EQ(ipv4ToText(*entry.unicast[0].address), L"10.1.2.5");
     EXPECT_EQ(entry.unicast[0].onLinkPrefixLength, 24u);
+    EXPECT_EQ(entry.unicast[0].state, platform::AddressState::Duplicate);
     EXPECT_EQ(entry.adapterName, "{OLD-ADAPTER}");
     EXPECT_EQ(entry.friendlyName, L"old one");
     EXPECT_EQ(entry.physicalAddressLength, 6u);
@@ -209,6 +211,14 @@ TEST(WinAdapterEntry, OldLengthReadsNothingBehindAndTakesTheOlderTable) {
     // Looked up once for the entry, by its name and index.
     ASSERT_EQ(asked.size(), 1u);
     EXPECT_EQ(asked[0], std::make_pair(std::string("{OLD-ADAPTER}"), 7ul));
+
+    // Before version 6 only a duplicate is taken as given.
+    EXPECT_EQ(win32::stateOnSystem(platform::AddressState::Duplicate, 5u), platform::AddressState::Duplicate);
+    EXPECT_EQ(win32::stateOnSystem(platform::AddressState::Invalid, 5u), platform::AddressState::Preferred);
+    EXPECT_EQ(win32::stateOnSystem(platform::AddressState::Tentative, 6u), platform::AddressState::Tentative);
+    unicast.Length = offsetof(IP_ADAPTER_UNICAST_ADDRESS_XP, DadState);  // cut before the state
+    EXPECT_EQ(win32::toEntry(&adapter, lookup).unicast[0].state, platform::AddressState::Preferred);
+    unicast.Length = sizeof(IP_ADAPTER_UNICAST_ADDRESS_XP);
 
     // The old lengths with nothing readable behind them: a read past either
     // entry faults.
@@ -255,6 +265,7 @@ TEST(WinAdapters, TableHoldsTheNamespacesAdaptersAsTheKernelHasThem) {
         ASSERT_TRUE(adapter->unicast[i].address.has_value());
         EXPECT_EQ(ipv4ToText(*adapter->unicast[i].address), e.addresses[i].first);
         EXPECT_EQ(adapter->unicast[i].onLinkPrefixLength, e.addresses[i].second);
+        EXPECT_EQ(adapter->unicast[i].state, platform::AddressState::Preferred);  // all, under Wine
     }
     ASSERT_FALSE(adapter->gateways.empty());
     ASSERT_TRUE(adapter->gateways[0].has_value());

@@ -35,10 +35,10 @@ BLOCK = re.compile(
 
 
 def ensure_prefix():
-    if not os.path.isdir(WINDOWS):
-        subprocess.run(["wineboot", "-i"], check=True, env=os.environ,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=240)
-        subprocess.run(["wineserver", "-w"], env=os.environ, timeout=240)
+    """Made if missing, and COM1 mapped away from this machine's serial port
+    before the program (which writes to COM1) runs there."""
+    script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "wine_prefix.sh")
+    subprocess.run(["sh", script], check=True, env=dict(os.environ, WINEPREFIX=PREFIX), timeout=300)
 
 
 def run_on_terminal():

@@ -30,7 +30,7 @@ TEST(FetchOverWinInet, BodyAndErrorPageArriveAsText) {
     ASSERT_NE(fetchUrlText(60, serverUrl(L"/meta-data/mac").c_str(), mac.data()), 0);
     EXPECT_EQ(mac.text(), L"52:54:00:ab:cd:ef");
 
-    // The status is not looked at: the 404 page is the text.
+    // A 404 page is the text, as any answer but a busy one.
     GuardedBuffer page(60);
     ASSERT_NE(fetchUrlText(60, serverUrl(L"/meta-data/nothing").c_str(), page.data()), 0);
     EXPECT_EQ(page.text(), L"<h1>404 Not Found</h1>");
@@ -38,6 +38,14 @@ TEST(FetchOverWinInet, BodyAndErrorPageArriveAsText) {
     GuardedBuffer empty(60, L'x');
     ASSERT_NE(fetchUrlText(60, serverUrl(L"/empty").c_str(), empty.data()), 0);
     EXPECT_EQ(empty.text(), L"");
+
+    // "Ask again later": its page is no answer, its status and Retry-After are.
+    GuardedBuffer busy(60);
+    const FetchAnswer busyAnswer = fetchUrl(60, serverUrl(L"/busy").c_str(), busy.data());
+    EXPECT_EQ(busyAnswer.result, FetchResult::Busy);
+    EXPECT_EQ(busyAnswer.status, 503u);
+    EXPECT_EQ(busyAnswer.retryAfterSeconds, std::optional<std::uint64_t>(3));
+    EXPECT_EQ(busy.text(), L"");
 
     GuardedBuffer fits(60);
     ASSERT_NE(fetchUrlText(60, serverUrl(L"/fits").c_str(), fits.data()), 0);

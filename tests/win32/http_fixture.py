@@ -54,7 +54,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
         status = 200
         if body is None:
             body, status = NOT_FOUND, 404
+        if self.path == "/busy":  # a proxy shedding load, as nginx says it
+            body, status = b"<html><center><h1>503 Service Temporarily Unavailable</h1></center></html>", 503
         self.send_response(status)
+        if status == 503:
+            self.send_header("Retry-After", "3")
         self.send_header("Content-Type", "text/html" if status == 404 else "text/plain")
         self.send_header("Content-Length", str(len(body)))
         self.end_headers()

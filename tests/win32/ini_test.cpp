@@ -163,6 +163,12 @@ TEST(WinIni, SameWritesLeaveTheSameBytesAndReadTheSame) {
                                                  << "] " << std::string(q.key.begin(), q.key.end());
             EXPECT_EQ(got.count, expected.count) << scenario.name;
         }
+        // The saved file's one-step replace on the real calls: `mine` takes
+        // the real file's place and bytes.
+        const std::wstring mineWide(mine.begin(), mine.end());
+        EXPECT_TRUE(platform::replaceFile(mineWide, realWide)) << scenario.name;
+        EXPECT_EQ(platform::readFileBytes(mineWide), std::vector<std::uint8_t>(realBytes.begin(), realBytes.end()));
+        EXPECT_FALSE(platform::fileExists(realWide)) << scenario.name;
         std::remove(real.c_str());
         std::remove(mine.c_str());
     }

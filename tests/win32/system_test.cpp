@@ -36,7 +36,8 @@ std::wstring programPath() {
 }  // namespace
 
 // Read back as Windows reads it (file properties, inventories): the
-// numbers and texts CMake gave from the project version.
+// numbers and texts CMake gave from the project version; and as Event Viewer
+// does, the texts of the two events, filled in.
 TEST(WinSystem, ProgramSaysWhatItIs) {
     ASSERT_NE(std::getenv("ADDRSMITH_EXE"), nullptr) << "run through ctest";
     const std::wstring path = programPath();
@@ -77,6 +78,21 @@ TEST(WinSystem, ProgramSaysWhatItIs) {
     EXPECT_EQ(text(L"OriginalFilename"), L"addrsmith.exe");
     EXPECT_NE(text(L"FileDescription").find(L"IPv4 settings"), std::wstring::npos);
     EXPECT_EQ(text(L"LegalCopyright").rfind(L"Copyright (C) ", 0), 0u);
+
+    const HMODULE exe = ::LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(exe, nullptr);
+    DWORD_PTR strings[] = {reinterpret_cast<DWORD_PTR>(L"set netcard info success"),
+                           reinterpret_cast<DWORD_PTR>(L"c:\\windows\\ipconfig_addrsmith.log"),
+                           reinterpret_cast<DWORD_PTR>(L"1.2.3")};
+    for (DWORD id : {1u, 2u}) {
+        wchar_t event[512] = L"";
+        const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, exe, id,
+                                              0, event, 512, reinterpret_cast<va_list*>(strings));
+        EXPECT_EQ(std::wstring(event, length),
+                  L"set netcard info success\r\nRun log: c:\\windows\\ipconfig_addrsmith.log\r\nVersion: 1.2.3")
+            << "event " << id;
+    }
+    ::FreeLibrary(exe);
 }
 
 // The start-up task's command, started as a task is, from the folder a 32-bit

@@ -170,6 +170,8 @@ def planted_programs(env):
         ck.ran_and_waited(out, [ROUTE_CMD] + commands_for("eth1", WANT1))
         ck.ini_written(out, lab.ini_before, [section("52:54:00:AB:CD:01", ["10.1.0.5"], "10.1.0.1", "255.255.255.0")])
         ck.adapter(out, "eth1", ["10.1.0.5/24"], "10.1.0.1", 101)
+        # The source named the exe the earlier scenarios ran: now this copy.
+        ck.event_source(lab, r"C:\e2e-install\addrsmith.exe")
     return [ck]
 
 

@@ -44,7 +44,7 @@ def setup_one(lab, tree=None, ini=STANDARD_INI, scripted=False):
     lab.files(ini)
 
 
-def setup_two(lab, tree=None):
+def setup_two(lab, tree=None, scripted=False):
     lab.add(MAIN, ETH1, ETH2)
-    lab.serve(tree or metadata_tree([WANT1, WANT2]))
+    lab.serve(tree or metadata_tree([WANT1, WANT2]), scripted=scripted)
     lab.files(STANDARD_INI)

@@ -18,12 +18,12 @@ SECTIONS_TWO = [
     section("52:54:00:AB:CD:02", ["10.2.0.7", "10.2.0.8", "10.2.0.9"], "10.2.0.1", "255.255.0.0")]
 
 
-def expect_two_applied(ck, out, lab):
+def expect_two_applied(ck, out, lab, requests=None):
     ck.finished(out, success=True)
     commands = [ROUTE_CMD] + commands_for("eth1", WANT1) + commands_for("eth2", WANT2)
     ck.commands(out, commands)
     ck.ran_and_waited(out, commands)
-    ck.requests(out, fetch_paths(WANT1, WANT2))
+    ck.requests(out, requests or fetch_paths(WANT1, WANT2))
     ck.log_order(out, [ROUTE_CMD, "main mac=52:54:00:00:00:10", "vecMacs.size:2",
                        "mac=52:54:00:ab:cd:01", "mac=52:54:00:ab:cd:02"]
                  + builder_lines(WANT1) + builder_lines(WANT2)
@@ -55,6 +55,7 @@ def two_adapters_change(env):
         out = lab.run()
         env.show(first, out)
         expect_two_applied(first, out, lab)
+        first.event_source(lab, env.prefix.win_path(env.exe))
 
         # Second run on the same machine: everything is already in effect.
         ini_after_first = out.ini

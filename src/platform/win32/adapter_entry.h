@@ -50,6 +50,13 @@ constexpr std::uint8_t kUnknownPrefix = 0xff;
 // every run there, so they are not asked for it.
 ULONG adapterQueryFlags(std::optional<unsigned> majorVersion);
 
+// An address's state as the program takes it on a system of that major
+// version. What systems before version 6 put in the state of an IPv4
+// address could not be tried; a state read there as "not in use" would fail
+// every run, so only a duplicate, which those systems detect too, is taken
+// as the system gives it there.
+platform::AddressState stateOnSystem(platform::AddressState state, std::optional<unsigned> majorVersion);
+
 // Reads only the fields that the entry's Length (and each listed entry's
 // own Length) covers; whatever lies behind an entry is never read. An entry
 // too short to hold the gateway list or a prefix length takes them from

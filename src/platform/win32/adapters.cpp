@@ -110,6 +110,18 @@ std::optional<std::uint8_t> prefixOfMask(const platform::Ipv4& mask) {
     return ones;
 }
 
+// A state the system may add one day is taken as in use, as every address
+// was before the state was read.
+platform::AddressState toState(IP_DAD_STATE state) {
+    switch (state) {
+        case IpDadStateInvalid: return platform::AddressState::Invalid;
+        case IpDadStateTentative: return platform::AddressState::Tentative;
+        case IpDadStateDuplicate: return platform::AddressState::Duplicate;
+        case IpDadStateDeprecated: return platform::AddressState::Deprecated;
+        default: return platform::AddressState::Preferred;
+    }
+}
+
 std::uint8_t olderPrefix(const win32::OlderAdapter* older,
                          const std::optional<platform::Ipv4>& address) {
     if (older == nullptr || !address) return win32::kUnknownPrefix;
@@ -146,6 +158,11 @@ ULONG adapterQueryFlags(std::optional<unsigned> majorVersion) {
     return majorVersion && *majorVersion < 6 ? 0 : GAA_FLAG_INCLUDE_GATEWAYS;
 }
 
+platform::AddressState stateOnSystem(platform::AddressState state, std::optional<unsigned> majorVersion) {
+    const bool older = majorVersion && *majorVersion < 6;
+    return older && state != platform::AddressState::Duplicate ? platform::AddressState::Preferred : state;
+}
+
 platform::AdapterEntry toEntry(const IP_ADAPTER_ADDRESSES_LH* raw, const OlderLookup& older,
                                bool gatewaysAsked) {
     const Covered<IP_ADAPTER_ADDRESSES_LH> a(raw);
@@ -175,6 +192,8 @@ platform::AdapterEntry toEntry(const IP_ADAPTER_ADDRESSES_LH* raw, const OlderLo
         if (u.holds(u->Address)) out.address = toIpv4(u->Address);
         out.onLinkPrefixLength = u.holds(u->OnLinkPrefixLength) ? u->OnLinkPrefixLength
                                                                 : olderPrefix(olderEntry(), out.address);
+        // Every layout has the state, from XP on; only a cut entry lacks it.
+        if (u.holds(u->DadState)) out.state = toState(u->DadState);
         entry.unicast.push_back(out);
         unicast = u.holds(u->Next) ? u->Next : nullptr;
     }
@@ -238,7 +257,8 @@ namespace platform {
 
 std::optional<std::vector<AdapterEntry>> queryAdapters() {
     const ULONG family = AF_INET;
-    static const ULONG flags = win32::adapterQueryFlags(osMajorVersion());
+    static const std::optional<unsigned> major = osMajorVersion();
+    static const ULONG flags = win32::adapterQueryFlags(major);
     const bool gatewaysAsked = (flags & GAA_FLAG_INCLUDE_GATEWAYS) != 0;
     const auto block = fillTable([&](unsigned char* into, ULONG* length) {
         return ::GetAdaptersAddresses(family, flags, nullptr,
@@ -259,6 +279,7 @@ std::optional<std::vector<AdapterEntry>> queryAdapters() {
     for (const auto* a = reinterpret_cast<const IP_ADAPTER_ADDRESSES_LH*>(block.get()); a != nullptr;
          a = win32::nextEntry(a)) {
         table.push_back(win32::toEntry(a, lookup, gatewaysAsked));
+        for (UnicastAddress& unicast : table.back().unicast) unicast.state = win32::stateOnSystem(unicast.state, major);
     }
     return table;
 }

@@ -1,3 +1,5 @@
+#include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "platform/files.h"
@@ -11,6 +13,44 @@ bool fileExists(const std::wstring& path) { return ::PathFileExistsW(path.c_str(
 
 bool copyFileOver(const std::wstring& source, const std::wstring& destination) {
     return ::CopyFileW(source.c_str(), destination.c_str(), FALSE) != FALSE;
+}
+
+bool removeFile(const std::wstring& path) {
+    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);  // no read-only file is removed
+    return ::DeleteFileW(path.c_str()) != FALSE;
+}
+
+namespace {
+
+win32::KernelHandle openExisting(const std::wstring& path, DWORD access) {
+    const HANDLE file = ::CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return win32::KernelHandle(file == INVALID_HANDLE_VALUE ? nullptr : file);
+}
+
+}  // namespace
+
+std::optional<std::vector<std::uint8_t>> readFileBytes(const std::wstring& path) {
+    const win32::KernelHandle file = openExisting(path, GENERIC_READ);
+    if (!file) return std::nullopt;
+    std::vector<std::uint8_t> bytes;
+    std::uint8_t chunk[4096];
+    DWORD got = 0;
+    do {
+        if (::ReadFile(file.get(), chunk, sizeof chunk, &got, nullptr) == FALSE) return std::nullopt;
+        bytes.insert(bytes.end(), chunk, chunk + got);
+    } while (got > 0);
+    return bytes;
+}
+
+bool replaceFile(const std::wstring& replaced, const std::wstring& replacement) {
+    {
+        const win32::KernelHandle file = openExisting(replacement, GENERIC_WRITE);
+        if (!file || ::FlushFileBuffers(file.get()) == FALSE) return false;
+    }
+    // No flags: should the old file's attributes and security not carry over
+    // to the new one, the old one stays.
+    return ::ReplaceFileW(replaced.c_str(), replacement.c_str(), nullptr, 0, nullptr, nullptr) != FALSE;
 }
 
 ProfileRead readProfileString(const std::wstring& path, const std::wstring& section,

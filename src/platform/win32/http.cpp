@@ -15,8 +15,8 @@ constexpr DWORD kOpenUrlFlags =
     INTERNET_FLAG_RELOAD | INTERNET_FLAG_EXISTING_CONNECT | INTERNET_FLAG_HYPERLINK;
 static_assert(kOpenUrlFlags == 0xa0000400, "request flags changed");
 
-// Decimal digits only; a length too large to hold counts as the largest.
-std::optional<std::uint64_t> parseLength(const wchar_t* text) {
+// Decimal digits only; a number too large to hold counts as the largest.
+std::optional<std::uint64_t> parseDecimal(const wchar_t* text) {
     if (text[0] == L'\0') return std::nullopt;
     std::uint64_t value = 0;
     for (const wchar_t* p = text; *p != L'\0'; ++p) {
@@ -26,6 +26,15 @@ std::optional<std::uint64_t> parseLength(const wchar_t* text) {
         value = value * 10 + digit;
     }
     return value;
+}
+
+// A header given as a plain decimal number (a Retry-After given as a date
+// is no number and counts as missing).
+std::optional<std::uint64_t> headerNumber(HINTERNET request, DWORD header) {
+    wchar_t text[32] = {};
+    DWORD size = sizeof(text);
+    if (!::HttpQueryInfoW(request, header, text, &size, nullptr)) return std::nullopt;
+    return parseDecimal(text);
 }
 
 }  // namespace
@@ -70,12 +79,15 @@ HttpRead httpGetOnce(const std::wstring& url, std::size_t limit, HttpRoute route
     if (!request) return result;
     result.opened = true;
 
-    // The announced length shows a body that the connection cut short.
-    wchar_t lengthText[32] = {};
-    DWORD lengthSize = sizeof(lengthText);
-    if (::HttpQueryInfoW(request.get(), HTTP_QUERY_CONTENT_LENGTH, lengthText, &lengthSize,
-                         nullptr)) {
-        result.contentLength = parseLength(lengthText);
+    // The announced length shows a body that the connection cut short; the
+    // status and Retry-After, a service that asks to be asked again later.
+    result.contentLength = headerNumber(request.get(), HTTP_QUERY_CONTENT_LENGTH);
+    result.retryAfterSeconds = headerNumber(request.get(), HTTP_QUERY_RETRY_AFTER);
+    DWORD status = 0;
+    DWORD statusSize = sizeof status;
+    if (::HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+                         &statusSize, nullptr)) {
+        result.status = static_cast<unsigned>(status);
     }
 
     std::vector<char> block(toRead, '\0');
