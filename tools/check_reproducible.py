@@ -89,9 +89,21 @@ def report(name_a, a, name_b, b):
     return lines
 
 
-def rebuild():
+def url_setting(exe):
+    """The metadata address EXE was built with, from the CMake cache beside it,
+    as a setting for the second build: the address is part of the program."""
+    try:
+        with open(os.path.join(os.path.dirname(exe), "CMakeCache.txt")) as cache:
+            return ["-D" + line.strip().replace(":STRING", "", 1) for line in cache
+                    if line.startswith("METADATA_BASE_URL:STRING=")]
+    except OSError:
+        return []
+
+
+def rebuild(settings):
     """Builds addrsmith.exe from a copy of the sources under WORK, with another
-    time zone, locale and SOURCE_DATE_EPOCH; returns its path and what varied."""
+    time zone, locale and SOURCE_DATE_EPOCH and the given settings; returns its
+    path and what varied."""
     work = os.path.join(ROOT, WORK)
     shutil.rmtree(work, ignore_errors=True)
     source, build = os.path.join(work, "source-copy"), os.path.join(work, "out")
@@ -110,7 +122,7 @@ def rebuild():
     log = os.path.join(work, "build.log")
     with open(log, "w") as out:
         for command in (["cmake", "-S", source, "-B", build, "-G", "Unix Makefiles",
-                         "-DCMAKE_TOOLCHAIN_FILE=%s/cmake/mingw-w64-x86_64.cmake" % source],
+                         "-DCMAKE_TOOLCHAIN_FILE=%s/cmake/mingw-w64-x86_64.cmake" % source] + settings,
                         ["cmake", "--build", build, "--target", "addrsmith",
                          "-j%d" % (os.cpu_count() or 2)]):
             if subprocess.run(command, env=env, stdout=out, stderr=subprocess.STDOUT).returncode:
@@ -151,7 +163,7 @@ def main(argv):
         return 2
     exe = os.path.abspath(argv[1]) if len(argv) == 2 else \
         os.path.join(ROOT, "build", "windows", "addrsmith.exe")
-    other, varied = rebuild()
+    other, varied = rebuild(url_setting(exe))
     if other is None:
         print("reproducible: " + varied)
         return 1

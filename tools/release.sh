@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # Builds the release from nothing: addrsmith.exe in a freshly configured
-# build/release, with the same settings as build/windows (so what the tests
-# ran is what ships), and dist/addrsmith-<version>-x64.zip holding it,
-# INSTALL.txt (the README's deployment section) and SHA256SUMS. The exe
-# carries no build time or folder (tools/check_reproducible.py checks that);
-# the zip's members have a fixed order and the commit's time. Prints the
-# exe's SHA-256 last: a rebuild of the same commit with this command on
-# Debian 12 prints the same.
+# build/release, with the same toolchain as build/windows, and
+# dist/addrsmith-<version>-x64.zip holding it, INSTALL.txt (the README's
+# deployment section) and SHA256SUMS. The metadata service's address comes
+# from METADATA_BASE_URL, as the build setting of that name (its default
+# when unset or empty): a platform that builds and tests with its own host
+# must ship that host, or every boot waits for a service that is not there.
+# The exe carries no build time or folder (tools/check_reproducible.py
+# checks that); the zip's members have a fixed order and the commit's time.
+# Names the service's address, then prints the exe's SHA-256 last: a rebuild
+# of the same commit with the same address on Debian 12 prints the same.
 #
-#   tools/release.sh
+#   [METADATA_BASE_URL=http://...] tools/release.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -33,29 +36,37 @@ fi
 
 echo "== release build (build/release, configured afresh)"
 rm -rf build/release
+url_setting=()
+if [ -n "${METADATA_BASE_URL:-}" ]; then url_setting=("-DMETADATA_BASE_URL=$METADATA_BASE_URL"); fi
 # Flags from the environment would go into the first configure: none here.
 env -u CFLAGS -u CXXFLAGS -u CPPFLAGS -u LDFLAGS -u RCFLAGS -u CMAKE_BUILD_TYPE \
   cmake -S . -B build/release -G "Unix Makefiles" \
-        -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
+        -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake "${url_setting[@]}" >/dev/null
 cmake --build build/release --target addrsmith -j"$(nproc 2>/dev/null || echo 2)"
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/release/CMakeCache.txt)
+url=$(sed -n 's/^METADATA_BASE_URL:STRING=//p' build/release/CMakeCache.txt)
 
 mkdir -p dist
 zip=dist/addrsmith-$version-x64.zip
-python3 - "$zip" "addrsmith-$version-x64" "$SOURCE_DATE_EPOCH" "$version" "$commit" <<'EOF'
+python3 - "$zip" "addrsmith-$version-x64" "$SOURCE_DATE_EPOCH" "$version" "$commit" "$url" <<'EOF'
 import hashlib, sys, time, zipfile
-zip_path, folder, epoch, version, commit = sys.argv[1:]
+zip_path, folder, epoch, version, commit, url = sys.argv[1:]
 with open("build/release/addrsmith.exe", "rb") as f:
     exe = f.read()
+# What INSTALL.txt names must be what the exe asks (a wide, terminated text).
+if (url + "\0").encode("utf-16-le") not in exe:
+    sys.exit("release.sh: the exe does not hold the metadata address %s" % url)
 readme = open("README.md", encoding="utf-8").read()
 start = readme.index("\n## Deployment\n") + 1
 end = readme.find("\n## ", start)
 install = ("addrsmith %s for Windows x64, built from commit %s.\n\n"
+           "It asks the instance-metadata service at %s: a rebuild that is to give\n"
+           "the same exe sets METADATA_BASE_URL to that (README, \"Checking a release\").\n\n"
            "SHA256SUMS holds the SHA-256 of both files here: on Windows compare it with\n"
            "`certutil -hashfile addrsmith.exe SHA256`. The README's \"Checking a release\"\n"
            "says how to rebuild the exe from the source and get the same hash.\n\n"
            "What follows is the Deployment section of the README of that commit.\n\n"
-           % (version, commit)) + readme[start:end if end >= 0 else None].rstrip() + "\n"
+           % (version, commit, url)) + readme[start:end if end >= 0 else None].rstrip() + "\n"
 install = install.replace("\n", "\r\n").encode("utf-8")  # for Notepad
 members = [("addrsmith.exe", exe), ("INSTALL.txt", install)]
 sums = "".join("%s  %s\n" % (hashlib.sha256(data).hexdigest(), name) for name, data in members)
@@ -71,4 +82,5 @@ EOF
 echo "== $zip"
 python3 -m zipfile -l "$zip"
 echo "zip sha256: $(sha256sum "$zip" | cut -d' ' -f1)"
+echo "metadata service: $url (METADATA_BASE_URL)"
 sha256sum build/release/addrsmith.exe | sed 's| .*|  addrsmith.exe|'

@@ -124,7 +124,13 @@ int runEntry() {
     logFlush();
     // Still under the lock, so that the next run finds the serial port free.
     reportOutcome(succeeded, closingLine);
-    platform::releaseRunLock();
+    // The block is closed by now: the line goes where the closing line went,
+    // before "pause", in front of whoever would then wait on this run.
+    const unsigned long notLetGo = platform::releaseRunLock();
+    if (notLetGo != 0) {
+        logNarrow("run lock not let go (error %lu), later runs wait until this one ends\n", notLetGo);
+        logFlush();
+    }
     platform::waitForKey();
     return 0;
 }

@@ -51,8 +51,10 @@ struct RunLockResult {
 };
 // Waits at most `milliseconds` for any other run to let the lock go.
 RunLockResult acquireRunLock(unsigned milliseconds);
-// Lets the lock go (nothing when it is not held).
-void releaseRunLock();
+// Lets the lock go (nothing when it is not held). Returns 0, or the
+// system's code when it refused: the lock then stays held until the program
+// ends.
+unsigned long releaseRunLock();
 
 // Points the program's output at the run log (text, append, created when
 // missing, shared with other readers and writers). When the file cannot be

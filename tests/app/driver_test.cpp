@@ -119,6 +119,7 @@ TEST_F(Driver, OneRunAtATime) {
         std::uint64_t waited;     // simulated time spent waiting for the other run
         const char* lockLine;     // the block's line about the lock, if any
         bool lockTaken;
+        const char* consoleLine = "";  // after the closing line
     };
     const Case cases[] = {
         {"no other run", [] {}, 0, nullptr, true},
@@ -128,6 +129,8 @@ TEST_F(Driver, OneRunAtATime) {
          "another run still held the run lock after 900 s, going ahead\n", false},
         {"no lock to be had", [] { sim::setRunLockUnavailable(5); }, 0,
          "run lock unavailable (error 5), going ahead without it\n", false},
+        {"lock not let go", [] { sim::setRunLockReleaseRefused(288); }, 0, nullptr, true,
+         "run lock not let go (error 288), later runs wait until this one ends\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -164,7 +167,7 @@ TEST_F(Driver, OneRunAtATime) {
             block.insert(block.find(after) + after.size(), c.lockLine);
         }
         EXPECT_EQ(readFile(logPath), block);
-        EXPECT_EQ(consoleText(), "set netcard info fail, detail log in " + logPath + "\n");
+        EXPECT_EQ(consoleText(), "set netcard info fail, detail log in " + logPath + "\n" + c.consoleLine);
     }
 }
 

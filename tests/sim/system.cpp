@@ -25,6 +25,7 @@ struct SystemState {
     // Until when (simulated) another run holds the lock: 0 none, max never.
     std::uint64_t otherRunUntil = 0;
     unsigned long lockError = 0;                                 // non-zero: unavailable
+    unsigned long unlockError = 0;                               // non-zero: letting go refused
     bool lockHeld = false;
     std::vector<std::string> events;
 };
@@ -76,6 +77,7 @@ void setOtherRunHolds(std::optional<std::uint64_t> milliseconds) {
         milliseconds ? state().now + *milliseconds : std::numeric_limits<std::uint64_t>::max();
 }
 void setRunLockUnavailable(unsigned long errorCode) { state().lockError = errorCode; }
+void setRunLockReleaseRefused(unsigned long errorCode) { state().unlockError = errorCode; }
 const std::vector<std::string>& systemEvents() { return state().events; }
 
 void setConsoleFile(const std::string& path) {
@@ -112,9 +114,11 @@ RunLockResult acquireRunLock(unsigned milliseconds) {
     return RunLockResult{RunLock::Held, 0};
 }
 
-void releaseRunLock() {
-    if (state().lockHeld) state().events.push_back("unlock");
+unsigned long releaseRunLock() {
+    if (!state().lockHeld) return 0;
+    state().events.push_back("unlock");
     state().lockHeld = false;
+    return state().unlockError;
 }
 
 void sleepMilliseconds(unsigned milliseconds) {

@@ -2,6 +2,7 @@
 // version resource of the real program.
 #include "platform/win32/win.h"
 
+#include <io.h>
 #include <winver.h>
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "core/run_log.h"
+#include "platform/process.h"
 #include "platform/system.h"
 
 namespace {
@@ -24,16 +26,21 @@ std::string slurp(const char* path) {
     out << in.rdbuf();
     return out.str();
 }
+
+// The real program, as Windows names it (Wine shows the host's root as Z:).
+std::wstring programPath() {
+    std::wstring path = L"Z:";
+    for (const char* c = std::getenv("ADDRSMITH_EXE"); c && *c != '\0'; ++c) path.push_back(*c == '/' ? L'\\' : wchar_t(*c));
+    return path;
+}
 }  // namespace
 
 // Read back as Windows reads it (file properties, inventories): the
 // numbers and texts CMake gave from the project version; and as Event Viewer
 // does, the texts of the two events, filled in.
 TEST(WinSystem, ProgramSaysWhatItIs) {
-    const char* unixPath = std::getenv("ADDRSMITH_EXE");
-    ASSERT_NE(unixPath, nullptr) << "run through ctest";
-    std::wstring path = L"Z:";  // Wine shows the host's root as Z:
-    for (const char* c = unixPath; *c != '\0'; ++c) path.push_back(*c == '/' ? L'\\' : wchar_t(*c));
+    ASSERT_NE(std::getenv("ADDRSMITH_EXE"), nullptr) << "run through ctest";
+    const std::wstring path = programPath();
 
     DWORD ignored = 0;
     const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &ignored);
@@ -88,6 +95,22 @@ TEST(WinSystem, ProgramSaysWhatItIs) {
     ::FreeLibrary(exe);
 }
 
+// The start-up task's command, started as a task is, from the folder a 32-bit
+// prompt names: its parentheses must not cost the path its quotes, and
+// "pause" ends on the empty input.
+TEST(WinSystem, StartupTaskCommandRunsTheProgramAndEnds) {
+    const std::wstring folder = L"C:\\Program Files (x86)\\addrsmith";
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    ASSERT_TRUE(::CopyFileW(programPath().c_str(), (folder + L"\\addrsmith.exe").c_str(), FALSE));
+    const char* log = "C:\\windows\\ipconfig_addrsmith.log";
+    const std::size_t before = slurp(log).size();
+    const platform::StartResult task = platform::startHiddenChild(
+        L"C:\\windows\\system32\\cmd.exe", L"cmd /s /c \"\"" + folder + L"\\addrsmith.exe\" <nul\"");
+    ASSERT_TRUE(task.child.has_value());
+    EXPECT_EQ(platform::waitForChild(*task.child, 60000), platform::WaitOutcome::Ended);
+    EXPECT_NE(slurp(log).find("configure end", before), std::string::npos);
+}
+
 TEST(WinSystem, VersionAndClockAreThoseOfARealSystem) {
     const auto major = platform::osMajorVersion();
     ASSERT_TRUE(major.has_value());
@@ -117,10 +140,24 @@ TEST(WinRunLog, WideAndNarrowLinesShareOneAppendedFile) {
     platform::restoreConsoleOutput();
 
     const std::string text = slurp(path);
-    std::remove(path);
     // Text mode: the C runtime ends every line with CR LF on disk.
     if (text != "earlier block\nwide adapter=7\r\nnarrow vecMacs.size:2\r\nwide again\r\n") {
         std::fprintf(stderr, "unexpected log contents:\n%s\n", text.c_str());
         FAIL();
     }
+
+    // Descriptor 1 on no file (an event takes over its handle's value), as a
+    // run started without standard output may find it: the output given back
+    // is the console, or closed where there is none, never the stand-in.
+    const auto given = reinterpret_cast<HANDLE>(_get_osfhandle(1));
+    ::CloseHandle(given);
+    std::vector<HANDLE> events;  // the lowest free values are handed out first
+    do events.push_back(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    while (events.back() != given && events.size() < 256);
+    ASSERT_EQ(events.back(), given);
+    platform::redirectOutputToLog(L"addrsmith_runlog_test.log");
+    platform::restoreConsoleOutput();
+    std::remove(path);
+    EXPECT_TRUE(platform::output() == nullptr ||
+                ::GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stdout)))) != FILE_TYPE_UNKNOWN);
 }

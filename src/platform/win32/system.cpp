@@ -63,8 +63,13 @@ RunLockResult acquireRunLock(unsigned milliseconds) {
     HANDLE mutex = ::CreateMutexW(nullptr, FALSE, kRunLockName);
     if (mutex == nullptr && ::GetLastError() == ERROR_ACCESS_DENIED) {
         // Made by a run under another account, whose default security lets
-        // others wait on it but not open it for everything.
-        mutex = ::OpenMutexW(SYNCHRONIZE, FALSE, kRunLockName);
+        // others wait on it but not open it for everything. Letting it go is
+        // documented to need MUTEX_MODIFY_STATE; where even that is refused,
+        // waiting on it is still worth more than no lock.
+        mutex = ::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, kRunLockName);
+        if (mutex == nullptr && ::GetLastError() == ERROR_ACCESS_DENIED) {
+            mutex = ::OpenMutexW(SYNCHRONIZE, FALSE, kRunLockName);
+        }
     }
     if (mutex == nullptr) {
         result.errorCode = ::GetLastError();
@@ -87,9 +92,11 @@ RunLockResult acquireRunLock(unsigned milliseconds) {
     return result;
 }
 
-void releaseRunLock() {
-    if (runLock) ::ReleaseMutex(runLock.get());
+unsigned long releaseRunLock() {
+    unsigned long errorCode = 0;
+    if (runLock && !::ReleaseMutex(runLock.get())) errorCode = ::GetLastError();
     runLock.reset();
+    return errorCode;
 }
 
 namespace {
@@ -99,13 +106,24 @@ bool outputOpen = true;
 // A copy of what standard output was before the run (the console, or the
 // file or pipe a caller captures it in), to give it back afterwards.
 int outputBefore = -1;
+
+// Started without a standard output, the C runtime may still count
+// descriptor 1 as open, on a stand-in value that _dup happily copies; given
+// back, that copy takes every line into nothing. Only a handle the system can
+// tell the kind of is worth keeping. (Some runtimes give the stream no
+// descriptor at all, -2, which no call here may be handed.)
+bool hasRealHandle(int descriptor) {
+    if (descriptor < 0) return false;
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(descriptor));
+    return handle != INVALID_HANDLE_VALUE && ::GetFileType(handle) != FILE_TYPE_UNKNOWN;
+}
 }  // namespace
 
 void redirectOutputToLog(const std::wstring& logPath) {
     // The C runtime opens files shareable for reading and writing, so the log
     // can be watched while a run is under way.
     std::fflush(stdout);
-    if (outputBefore < 0) outputBefore = _dup(_fileno(stdout));
+    if (outputBefore < 0 && hasRealHandle(_fileno(stdout))) outputBefore = _dup(_fileno(stdout));
     outputOpen = _wfreopen(logPath.c_str(), L"a", stdout) != nullptr;
 }
 
