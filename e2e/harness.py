@@ -60,6 +60,8 @@ def cmd_demo(args):
         print((out.ini or b"(none)").decode("latin-1").replace("\r\n", "\n").rstrip("\n"))
         heading("console")
         print(out.console.strip("\n"))
+        heading("serial console (COM1)")
+        print(out.serial.strip("\r\n"))
         print("\n(%d metadata requests, %d commands, %.1f s)" % (len(out.requests), len(out.commands), out.seconds))
     return 0
 
