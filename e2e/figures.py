@@ -240,18 +240,14 @@ def main_with(args):
         lab.add(MAIN, *[bare(adapter) for adapter, _ in SECONDARIES])
         trivial, children, sessions, tables, in_effect, changes = measure(
             lab, SECONDARIES, args.repeat, "3 adapters")
-        late = []
-        for n in range(args.repeat):
-            print("measuring: late adapter, run %d of %d ..." % (n + 1, args.repeat), file=sys.stderr)
-            late.append(late_adapter(lab))
-        late_services = []
-        for n in range(args.repeat):
-            print("measuring: late metadata service, run %d of %d ..." % (n + 1, args.repeat), file=sys.stderr)
-            late_services.append(late_service(lab))
-        busy_services = []
-        for n in range(args.repeat):
-            print("measuring: busy metadata service, run %d of %d ..." % (n + 1, args.repeat), file=sys.stderr)
-            busy_services.append(busy_service(lab))
+        runs = {}
+        for label, one_run in (("late adapter", late_adapter), ("late metadata service", late_service),
+                               ("busy metadata service", busy_service)):
+            runs[label] = []
+            for n in range(args.repeat):
+                print("measuring: %s, run %d of %d ..." % (label, n + 1, args.repeat), file=sys.stderr)
+                runs[label].append(one_run(lab))
+        late, late_services, busy_services = runs.values()
         lab.prefix.kill_server()
     growth = []
     for count in GROWTH:
@@ -288,16 +284,13 @@ def main_with(args):
     lines.append("| from its appearance to the closing line | %s |" % spread(late_after))
     lines.append("| whole run, start to exit | %s |" % spread([s for _, _, s in late]))
     lines.append("| retries logged | %s |" % counts([r for _, r, _ in late]))
-    lines.append("")
-    lines.append("| Late metadata service (its address back %.0f s after the start) | |" % LATE_AFTER)
-    lines.append("|---|---|")
-    lines.append("| from its return to the closing line | %s |" % spread([a for a, _ in late_services]))
-    lines.append("| whole run, start to exit | %s |" % spread([s for _, s in late_services]))
-    lines.append("")
-    lines.append("| Busy metadata service (every request answered 503 for %.0f s) | |" % LATE_AFTER)
-    lines.append("|---|---|")
-    lines.append("| from its first normal answer to the closing line | %s |" % spread([a for a, _ in busy_services]))
-    lines.append("| whole run, start to exit | %s |" % spread([s for _, s in busy_services]))
+    for title, since, service_runs in (
+            ("Late metadata service (its address back %.0f s after the start)", "its return", late_services),
+            ("Busy metadata service (every request answered 503 for %.0f s)", "its first normal answer",
+             busy_services)):
+        lines += ["", "| %s | |" % (title % LATE_AFTER), "|---|---|",
+                  "| from %s to the closing line | %s |" % (since, spread([a for a, _ in service_runs])),
+                  "| whole run, start to exit | %s |" % spread([s for _, s in service_runs])]
 
     lines.append("")
     lines.append("| Secondary adapters N | HTTP requests (2 + 4N) | commands | floor "

@@ -26,8 +26,8 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 NOT_FOUND = {"status": 404, "body": "404 - Not Found"}
 # What nginx itself sends with a busy status (its 503 page is 190 bytes).
-BUSY_PAGE = ("<html>\r\n<head><title>%d %s</title></head>\r\n<body>\r\n<center><h1>%d %s</h1></center>\r\n"
-             "<hr><center>nginx</center>\r\n</body>\r\n</html>\r\n")
+BUSY_PAGE = ("<html>\r\n<head><title>{0} {1}</title></head>\r\n<body>\r\n"
+             "<center><h1>{0} {1}</h1></center>\r\n<hr><center>nginx</center>\r\n</body>\r\n</html>\r\n")
 BUSY_REASONS = {503: "Service Temporarily Unavailable", 429: "Too Many Requests"}
 
 
@@ -41,18 +41,17 @@ def main():
     log = open(log_path, "a", encoding="utf-8")
     stop = threading.Event()
     busy_windows = tree.get("*", {}).get("busy", [])
-    first_request = []
+    first_request = {}
     served = set()
 
     def busy_status(path, answer):
         """The busy status this request gets, or None."""
         now = time.time()
-        if not first_request:
-            first_request.append(now)
+        since = now - first_request.setdefault("t", now)
         for until, status in busy_windows:
-            if now - first_request[0] < until:
+            if since < until:
                 return status
-        if isinstance(answer, dict) and answer.get("busy_once") and path not in served:
+        if answer.get("busy_once") and path not in served:
             served.add(path)
             return answer["busy_once"]
         return None
@@ -69,14 +68,12 @@ def main():
 
         def do_GET(self):
             answer = tree.get(self.path, NOT_FOUND)
-            with log_lock:
-                busy = busy_status(self.path, answer)
             if isinstance(answer, str):
                 answer = {"status": 200, "body": answer}
-            if busy:
-                reason = BUSY_REASONS.get(busy, "")
-                answer = {"status": busy, "body": BUSY_PAGE % (busy, reason, busy, reason)}
             with log_lock:
+                busy = busy_status(self.path, answer)
+                if busy:
+                    answer = {"status": busy, "body": BUSY_PAGE.format(busy, BUSY_REASONS.get(busy, ""))}
                 log.write(json.dumps({"t": time.time(), "method": "GET", "path": self.path,
                                       "status": answer.get("status", 200),
                                       "agent": self.headers.get("User-Agent", ""),

@@ -205,18 +205,15 @@ TEST_P(DetectionTest, OnlyAnAddressInUseIsInEffect) {
 
 using S = platform::AddressState;
 constexpr const char* kInUse = "current config ip=10.0.1.5\ncurrent config mask=255.255.255.0\n";
-INSTANTIATE_TEST_SUITE_P(
-    States, DetectionTest,
-    ::testing::Values(
-        Detection{"preferred", S::Preferred, S::Preferred, 0, S::Preferred, true, 0, kInUse, 1},
-        Detection{"tentative, then preferred", S::Preferred, S::Tentative, 1200, S::Preferred, true, 3,
-                  kInUse, 1},
-        Detection{"tentative for good", S::Preferred, S::Tentative, 0, S::Tentative, false, 10,
-                  "current config ip=10.0.1.5 (tentative, not in effect)\n", 1},
-        Detection{"duplicate after applying", S::Preferred, S::Tentative, 1000, S::Duplicate, false, 2,
-                  "current config ip=10.0.1.5 (duplicate, not in effect)\n", 1},
-        // Held as a duplicate by both of matching's passes: set again.
-        Detection{"duplicate before applying", S::Duplicate, S::Preferred, 0, S::Preferred, true, 0,
-                  "current config ip=10.0.1.5 (duplicate, not in effect)\n", 2}));
+constexpr const char* kTentative = "current config ip=10.0.1.5 (tentative, not in effect)\n";
+constexpr const char* kDuplicate = "current config ip=10.0.1.5 (duplicate, not in effect)\n";
+const Detection kDetections[] = {
+    {"preferred", S::Preferred, S::Preferred, 0, S::Preferred, true, 0, kInUse, 1},
+    {"tentative, then preferred", S::Preferred, S::Tentative, 1200, S::Preferred, true, 3, kInUse, 1},
+    {"tentative for good", S::Preferred, S::Tentative, 0, S::Tentative, false, 10, kTentative, 1},
+    {"duplicate after applying", S::Preferred, S::Tentative, 1000, S::Duplicate, false, 2, kDuplicate, 1},
+    // Held as a duplicate by both of matching's passes: set again.
+    {"duplicate before applying", S::Duplicate, S::Preferred, 0, S::Preferred, true, 0, kDuplicate, 2}};
+INSTANTIATE_TEST_SUITE_P(States, DetectionTest, ::testing::ValuesIn(kDetections));
 
 }  // namespace

@@ -114,8 +114,7 @@ enum FileAttribute : unsigned { kHidden = 1, kReadOnly = 2 };
 std::map<std::string, unsigned>& fileAttributes();
 // Makes the given private-profile write (1-based, counted from the reset) fail.
 void failProfileWrite(unsigned writeNumber);
-// Makes the next replace fail after taking the replaced file away, as the
-// system's may.
+// Makes the next replace take the replaced file away and fail, as the system's may.
 void failNextReplace();
 
 // ---- per-area resets (called by reset) -----------------------------------

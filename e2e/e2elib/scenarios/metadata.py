@@ -64,22 +64,20 @@ def metadata_late(env):
     # answers in the walk: each asked again once, after a second.
     tree = metadata_tree([WANT1, WANT2])
     tree["*"] = {"busy": [[2.0, 503], [4.0, 429]]}
-    paths1, paths2 = WANT1.paths(), WANT2.paths()
-    tree[paths2["gateway"]] = {"body": WANT2.gateway, "busy_once": 503}
-    tree[paths1["ips"]] = {"body": tree[paths1["ips"]], "busy_once": 429}
+    once = [(WANT1.paths()["ips"], 429), (WANT2.paths()["gateway"], 503)]
+    again = fetch_paths(WANT1, WANT2)[1:]  # the walk, with each of those twice
+    for path, status in once:
+        tree[path] = {"body": tree[path], "busy_once": status}
+        again.insert(again.index(path), path)
     with new_lab(env, "busy") as lab:
         setup_two(lab, tree, scripted=True)
         out = lab.run()
         env.show(busy, out)
-        asked = [r["path"] for r in out.requests]
-        tries = asked.count(MAC_PATH)
-        again = fetch_paths(WANT1, WANT2)[1:]
-        for path in (paths1["ips"], paths2["gateway"]):
-            again.insert(again.index(path), path)
+        tries = [r["path"] for r in out.requests].count(MAC_PATH)
         expect_two_applied(busy, out, lab, requests=[MAC_PATH] * tries + again)
         busy.true(3 <= tries <= 5, "the first request asked about every 1.5 s for 4 s", "%d tries" % tries)
-        busy.log_order(out, [ROUTE_CMD, SERVICE_BUSY % 503, SERVICE_ANSWERED, "main mac=52:54:00:00:00:10",
-                             ASKED_AGAIN % (429, paths1["ips"]), ASKED_AGAIN % (503, paths2["gateway"])],
+        busy.log_order(out, [ROUTE_CMD, SERVICE_BUSY % 503, SERVICE_ANSWERED, "main mac=52:54:00:00:00:10"]
+                       + [ASKED_AGAIN % (status, path) for path, status in once],
                        "waited for the busy service, asked two requests again")
         normal = out.requests[0]["t"] + 4.0 if out.requests else None
         closing_within(busy, out, normal, 5)
