@@ -32,9 +32,11 @@ def metadata_down(env):
         ck.commands(out, [ROUTE_CMD] * 10)
         last_route = out.commands[-1].arrived - out.commands[0].arrived if out.commands else 0
         ck.note = "run took %.0f s, last route %.0f s after the first" % (out.seconds, last_route)
-        ck.true(SERVICE_WAIT_SECONDS - 15 <= last_route < SERVICE_WAIT_SECONDS,
+        # Measured by the wall clock, which a stalled machine moves on while
+        # the program's count does not: a few seconds' slack above.
+        ck.true(SERVICE_WAIT_SECONDS - 15 <= last_route < SERVICE_WAIT_SECONDS + 5,
                 "the route added again in the wait's final 15 s", "%.1f s" % last_route)
-        ck.true(SERVICE_WAIT_SECONDS <= out.seconds < SERVICE_WAIT_SECONDS + 5,
+        ck.true(SERVICE_WAIT_SECONDS <= out.seconds < SERVICE_WAIT_SECONDS + 10,
                 "gave up after the bound of %d s, counted from the first request" % SERVICE_WAIT_SECONDS,
                 "%.1f s" % out.seconds)
         ck.ini_untouched(out, lab.ini_before)
