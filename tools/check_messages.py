@@ -81,10 +81,18 @@ class Literal:
         self.line, self.text, self.call, self.first_arg = line, text, call, first_arg
 
 
-STRING_START = re.compile(r'(?<![\w])(?:u8|u|U|L)?R?"')
-WORD = re.compile(r"[A-Za-z_]\w*")
-DIRECTIVE = re.compile(r"#\s*(\w*)")
-NUMBER = re.compile(r"\d(?:[\w.]|'(?=\w))*")  # digit separators are no character literals
+# The tokens of a C++ source that matter here: what to pass over (comments,
+# preprocessor lines but #define, whose text may be printed), string
+# literals (raw or not, with any prefix), character literals (so that '"'
+# opens no string), words and numbers (digit separators are no character
+# literals), and single marks.
+TOKENS = re.compile(r"""
+    (?P<skip>//[^\n]*|/\*.*?\*/|^[ \t]*\#[ \t]*(?!define\b)\w*(?:\\\n|[^\n])*)
+  | (?:u8|u|U|L)?R"(?P<delim>[^(\s]*)\((?P<raw>.*?)\)(?P=delim)"
+  | (?:u8|u|U|L)?"(?P<string>(?:\\.|[^"\\\n])*)"
+  | (?:u8|u|U|L)?'(?:\\.|[^'\\\n])*'
+  | (?P<word>[A-Za-z_]\w*|\d(?:[\w.]|'(?=\w))*)
+  | \S""", re.S | re.M | re.X)
 
 
 def literals(source):
@@ -92,86 +100,33 @@ def literals(source):
     line each starts on and the innermost call whose arguments hold it."""
     found = []
     calls = []  # the calls whose arguments we are in, innermost last: [name, an argument begun]
-    i, line, n = 0, 1, len(source)
-    last_word, at_line_start, after_literal = "", True, False
-    while i < n:
-        c = source[i]
-        if c == "\n":
-            line += 1
-            i += 1
-            at_line_start = True
+    last_word, after_literal = "", False
+    for token in TOKENS.finditer(source):
+        if token.group("skip") is not None:
             continue
-        if c in " \t\r\f\v":
-            i += 1
-            continue
-        if at_line_start and c == "#":
-            directive = DIRECTIVE.match(source, i)
-            if directive.group(1) == "define":  # its text may be printed
-                i = directive.end()
-                at_line_start = False
-                continue
-            # Any other (#include "...", #error "..."), with its continuations.
-            while i < n and not (source[i] == "\n" and source[i - 1] != "\\"):
-                line += source[i] == "\n"
-                i += 1
-            continue
-        at_line_start = False
-        if source.startswith("//", i):
-            while i < n and source[i] != "\n":
-                i += 1
-            continue
-        if source.startswith("/*", i):
-            end = source.find("*/", i + 2)
-            end = n if end < 0 else end + 2
-            line += source.count("\n", i, end)
-            i = end
-            continue
-        opening = STRING_START.match(source, i)
-        if opening:
-            j = opening.end()
-            if opening.group(0).endswith('R"'):
-                paren = source.index("(", j)
-                closing = ")" + source[j:paren] + '"'
-                end = source.index(closing, paren)
-                text, j = source[paren + 1:end], end + len(closing)
-            else:
-                body = j
-                while source[j] != '"':
-                    j += 2 if source[j] == "\\" else 1
-                text, j = unescape(source[body:j]), j + 1
+        text = token.group("raw")
+        if text is None and token.group("string") is not None:
+            text = unescape(token.group("string"))
+        if text is not None:
             if after_literal:
                 found[-1].text += text
             else:
-                found.append(Literal(line, text, calls[-1][0] if calls else "",
-                                     bool(calls) and not calls[-1][1]))
-                if calls:
-                    calls[-1][1] = True
-            line += source.count("\n", i, j)
-            i, after_literal = j, True
-            continue
-        after_literal = False
-        token = WORD.match(source, i) or NUMBER.match(source, i)
-        if token:
-            last_word = token.group(0)
+                found.append(Literal(source.count("\n", 0, token.start()) + 1, text,
+                                     calls[-1][0] if calls else "", bool(calls) and not calls[-1][1]))
             if calls:
                 calls[-1][1] = True
-            i = token.end()
+            after_literal = True
             continue
-        if c == "'":  # a character literal: '"' opens no string
-            j = i + 1
-            while source[j] != "'":
-                j += 2 if source[j] == "\\" else 1
-            i = j + 1
-        elif c == "(":
+        after_literal = False
+        mark = token.group(0)
+        if mark == "(":
             calls.append([last_word, False])
-            i += 1
-        else:
-            if c == ")" and calls:
+        elif mark == ")":
+            if calls:
                 calls.pop()
-            elif c != "," and calls:
-                calls[-1][1] = True
-            i += 1
-        last_word = ""
+        elif mark != "," and calls:
+            calls[-1][1] = True
+        last_word = mark if token.group("word") else ""
     return found
 
 
