@@ -191,12 +191,35 @@ class Lab:
         self._collect(outs)
         return outs
 
+    # -- the service ----------------------------------------------------
+    def wine(self, argv, timeout=120):
+        """A Windows command in the namespace, its output captured. The Wine
+        server must have been started with start_services first: capturing
+        the output of the command that boots the prefix hangs."""
+        return subprocess.run(self.machine.exec_argv(["wine"] + list(argv)), env=self.prefix.env(),
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=timeout)
+
+    def start_services(self):
+        """A Wine server kept in the namespace, and its service manager with
+        it: every service it starts runs there, whoever asks."""
+        subprocess.run(self.machine.exec_argv(["wineserver", "-p"]), env=self.prefix.env(), check=True)
+        subprocess.run(self.machine.exec_argv(["wine", "cmd", "/c", "exit"]), env=self.prefix.env(),
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+
+    def observe(self):
+        """What the program has left so far, as after a run (no console)."""
+        out = RunOutcome()
+        out.runs = 0
+        self._collect([out])
+        return out
+
     def _collect(self, outs):
         """What the run(s) left: read once, handed to every outcome."""
         for out in outs:
-            out.started = out.pty.started
-            out.seconds = out.pty.seconds
-            out.console = out.pty.text
+            if out.pty:
+                out.started = out.pty.started
+                out.seconds = out.pty.seconds
+                out.console = out.pty.text
         self.spool.wait_idle()
         serial = self.prefix.take_serial().decode("latin-1")
         log_text = text_of(read_bytes(self.prefix.log)) or ""

@@ -75,6 +75,7 @@ void waitForMissingAdapters(const std::vector<const AdapterConfig*>& missing) {
     for (std::uint32_t waited = 0; waited < kRetryWaitMilliseconds;
          waited = platform::tickMilliseconds() - start) {
         platform::sleepMilliseconds(std::min(kLookMilliseconds, kRetryWaitMilliseconds - waited));
+        if (platform::stopRequested()) return;
         // At the end of the wait the next pass looks anyway.
         if (platform::tickMilliseconds() - start >= kRetryWaitMilliseconds) return;
         const std::optional<std::vector<platform::AdapterEntry>> table = platform::queryAdapters();
@@ -103,12 +104,15 @@ int ConfigIpAddresses(AdapterConfigList& desired) {
             break;
         }
         waitForMissingAdapters(missing);
+        // Stopped: nothing more is applied.
+        if (platform::stopRequested()) return 0;
         ++retries;
         logWide(L"retry find adapters retrycount=%d\n", retries);
     }
 
     // A record matched in any pass keeps its name and is configured.
     for (const AdapterConfig& record : desired) {
+        if (platform::stopRequested()) break;
         if (record.adapterName[0] != L'\0') setAdapterConfig(record, current);
     }
     return 0;

@@ -47,7 +47,7 @@ int verifyCurrentConfig(const AdapterConfigList& desired) {
     } else {
         // Silent looks; one that fails is no news.
         const std::uint32_t start = platform::tickMilliseconds();
-        while (detectionUnderWay(desired, *table) &&
+        while (detectionUnderWay(desired, *table) && !platform::stopRequested() &&
                platform::tickMilliseconds() - start < kDetectionWaitMilliseconds) {
             platform::sleepMilliseconds(kLookMilliseconds);
             if (auto next = platform::queryAdapters()) table = std::move(next);

@@ -16,6 +16,14 @@
 
 namespace {
 
+// A stop from the service manager ends a run at its next step: nothing more
+// is applied or saved, and the block says why it ends there.
+bool stopping() {
+    if (!platform::stopRequested()) return false;
+    logWide(L"stop requested, the run ends here\n");
+    return true;
+}
+
 // The steps between the stamps; the desired configuration is released by
 // the caller's scope before the closing lines.
 int runSteps(std::unique_ptr<AdapterConfigList>& desired) {
@@ -28,15 +36,18 @@ int runSteps(std::unique_ptr<AdapterConfigList>& desired) {
     // and then: the first try may have come before the main adapter was up.
     std::size_t leftOut = 0;
     desired = getDesiredConfig([] { enableLocalNetwork(); }, &leftOut);
+    if (stopping()) return -1;
     if (!desired || desired->empty()) {
         logWide(L"config file error , no configure information\n");
         return -1;
     }
 
     int result = ConfigIpAddresses(*desired);
+    if (stopping()) return -1;
 
     // Nothing is recorded unless every desired setting is really in effect.
     if (verifyCurrentConfig(*desired) == 0) return -1;
+    if (stopping()) return -1;
 
     if (writeConfigIni(desired.get()) == 0) {
         logWide(L"config file error , set ip config ini fail\n");
@@ -53,14 +64,39 @@ int runSteps(std::unique_ptr<AdapterConfigList>& desired) {
 // the system's time-outs. A run still holding the lock after this is stuck.
 constexpr unsigned kRunLockWaitMilliseconds = 15u * 60u * 1000u;
 
+// The service's runs say why they run, so that its blocks read apart from
+// those of boot and of runs by hand.
+void logReason(RunReason reason, const std::wstring& adapter) {
+    switch (reason) {
+    case RunReason::Console:
+        break;
+    case RunReason::ServiceStarted:
+        logWide(L"run by the service: it started\n");
+        break;
+    case RunReason::AdapterAppeared:
+        logWide(L"run by the service: adapter %ls appeared and is listed\n", adapter.c_str());
+        break;
+    case RunReason::MetadataChanged:
+        logWide(L"run by the service: the metadata changed\n");
+        break;
+    case RunReason::AgainAfterFailure:
+        logWide(L"run by the service: again after a failed run\n");
+        break;
+    }
+}
+
 // One block of the run log around the steps; `lock` says how the wait for
 // other runs ended, which only shows in the log when it did not end well.
-int runBlock(const platform::RunLockResult& lock) {
+// The desired configuration goes to `keep` when given, else it is released
+// before the closing lines.
+int runBlock(const platform::RunLockResult& lock, RunReason reason, const std::wstring& adapter,
+             std::unique_ptr<AdapterConfigList>* keep) {
     platform::redirectOutputToLog(settings().runLog);
     std::setlocale(LC_ALL, "");
 
     logNarrow("%s", startStamp(platform::localTime()).c_str());
     logWide(L"starting config ip address\n");
+    logReason(reason, adapter);
     // A stuck run must not keep every later run from configuring the
     // machine, so after the wait (or without a lock at all) this run goes
     // ahead and says so.
@@ -75,6 +111,7 @@ int runBlock(const platform::RunLockResult& lock) {
     {
         std::unique_ptr<AdapterConfigList> desired;
         result = runSteps(desired);
+        if (keep != nullptr) *keep = std::move(desired);
     }  // the desired configuration is released here, before the closing lines
 
     logWide(L"configure end\n");
@@ -88,6 +125,7 @@ int runBlock(const platform::RunLockResult& lock) {
 // The events of the program's message table (src/platform/win32/messages.mc).
 constexpr unsigned kEventRunSucceeded = 1;
 constexpr unsigned kEventRunFailed = 2;
+constexpr unsigned kEventChecksFailing = 3;
 
 // Nobody watches the console at boot: a fleet's operators read the machine's
 // serial console, and its administrators the event log.
@@ -101,23 +139,38 @@ void reportOutcome(bool succeeded, const std::wstring& closingLine) {
 
 }  // namespace
 
-int runConfiguration() {
-    return runBlock(platform::RunLockResult{platform::RunLock::Held, 0});
+void reportServiceWarning(const std::wstring& line) {
+    const Settings& s = settings();
+    platform::writeSerialConsole(wideToLocale(L"addrsmith " + s.version + L": " + line) + "\r\n");
+    platform::reportEvent(L"addrsmith", platform::EventType::Warning, kEventChecksFailing,
+                          {line, s.runLog, s.version});
 }
 
-int runEntry() {
+int runConfiguration() {
+    return runBlock(platform::RunLockResult{platform::RunLock::Held, 0}, RunReason::Console, std::wstring(),
+                    nullptr);
+}
+
+void prepareProcess() {
     // Before anything loads a library: run as the system account, nothing
     // planted in the current directory may load into the program.
     platform::removeCurrentDirectoryFromDllSearch();
     const std::optional<unsigned> major = platform::osMajorVersion();
     if (major && *major < 6) legacyOs = 1;
+}
 
+RunReport runOnce(RunReason reason, const std::wstring& adapter) {
+    RunReport report;
     // Two runs at once would interleave their log blocks and race on the
     // adapters, the saved file and its backup. The lock is taken before the
     // log is opened and let go once the closing line is out, not held
     // through "pause": a run left at a console must not hold up the next.
     const platform::RunLockResult lock = platform::acquireRunLock(kRunLockWaitMilliseconds);
-    const bool succeeded = runBlock(lock) == 0;
+    if (lock.outcome == platform::RunLock::Stopped) return report;
+    report.ran = true;
+    const bool succeeded = runBlock(lock, reason, adapter,
+                                    reason == RunReason::Console ? nullptr : &report.desired) == 0;
+    report.succeeded = succeeded;
     const std::wstring closingLine =
         succeeded ? L"set netcard info success" : L"set netcard info fail, detail log in " + settings().runLog;
     logWide(L"%ls\n", closingLine.c_str());
@@ -131,6 +184,12 @@ int runEntry() {
         logNarrow("run lock not let go (error %lu), later runs wait until this one ends\n", notLetGo);
         logFlush();
     }
+    return report;
+}
+
+int runEntry() {
+    prepareProcess();
+    runOnce(RunReason::Console);
     platform::waitForKey();
     return 0;
 }

@@ -1,6 +1,10 @@
-#include "app/driver.h"
+#include <string>
+#include <vector>
 
-// The command line is ignored; the exit status is 0 whatever the run gave.
-int main() {
-    return runEntry();
+#include "app/entry.h"
+
+// With no arguments (or any the program does not know) one run, whose exit
+// status is 0 whatever it gave; the service's arguments: see entry.h.
+int main(int argc, char** argv) {
+    return programMain(std::vector<std::string>(argv + 1, argv + argc));
 }

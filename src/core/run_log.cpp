@@ -8,8 +8,14 @@
 namespace {
 
 std::size_t linesWritten = 0;
+bool quiet = false;
+std::string lastQuietLine;
 
 void writeBytes(const std::string& bytes) {
+    if (quiet) {
+        if (!bytes.empty()) lastQuietLine.assign(bytes, 0, bytes.find_last_not_of('\n') + 1);
+        return;
+    }
     for (char c : bytes) {
         if (c == '\n') ++linesWritten;
     }
@@ -80,6 +86,13 @@ void logNarrow(const char* format, ...) {
 }
 
 std::size_t logLineCount() { return linesWritten; }
+
+QuietLog::QuietLog() {
+    quiet = true;
+    lastQuietLine.clear();
+}
+QuietLog::~QuietLog() { quiet = false; }
+const std::string& QuietLog::lastLine() const { return lastQuietLine; }
 
 void logFlush() {
     if (std::FILE* out = platform::output()) std::fflush(out);

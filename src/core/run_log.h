@@ -20,6 +20,19 @@ void logNarrow(const char* format, ...)
     ;
 void logFlush();
 
+// While one is alive, lines are neither written nor counted: the service's
+// checks print nothing. The last of them is kept, so that a check that keeps
+// failing can still say why.
+class QuietLog {
+public:
+    QuietLog();
+    ~QuietLog();
+    QuietLog(const QuietLog&) = delete;
+    QuietLog& operator=(const QuietLog&) = delete;
+    // The last line printed while quiet, without its line end; empty if none.
+    const std::string& lastLine() const;
+};
+
 // Lines printed since the program started, whether or not the log was open:
 // what a step adds to the block, for steps that must keep their share short.
 std::size_t logLineCount();

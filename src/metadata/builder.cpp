@@ -53,6 +53,8 @@ constexpr std::uint32_t kLongestBusyPauseMilliseconds = 5000;
 // per adapter; after it a busy answer is a failed fetch at once.
 constexpr std::uint32_t kBusyPausesPerRunMilliseconds = 60000;
 std::uint32_t busyPausedThisRun = 0;
+// Set for the length of one call: a check asks nothing twice.
+Asking asking = Asking::Run;
 
 // The pause before asking a busy service again: never sooner than planned,
 // later when the service asks for it (Retry-After), but never longer than
@@ -67,7 +69,7 @@ template <unsigned ReadLimit, std::size_t N>
 int fetchInto(const std::wstring& url, wchar_t (&buffer)[N]) {
     FetchAnswer answer = fetchAnswerInto<ReadLimit>(url, buffer);
     for (const std::uint32_t planned : kBusyPausesMilliseconds) {
-        if (answer.result != FetchResult::Busy) break;
+        if (answer.result != FetchResult::Busy || asking == Asking::Check || platform::stopRequested()) break;
         const std::uint32_t pause = busyPause(answer, planned);
         if (busyPausedThisRun + pause > kBusyPausesPerRunMilliseconds) break;
         if (planned == kBusyPausesMilliseconds[0]) {
@@ -113,7 +115,7 @@ template <unsigned ReadLimit, std::size_t N>
 FetchResult fetchFirstWaiting(const std::wstring& url, wchar_t (&buffer)[N], RouteStep addRoute) {
     const std::uint32_t firstRequest = platform::tickMilliseconds();
     FetchAnswer answer = fetchAnswerInto<ReadLimit>(url, buffer);
-    if (!notAnsweredYet(answer)) return answer.result;
+    if (!notAnsweredYet(answer) || asking == Asking::Check) return answer.result;
 
     const std::size_t linesBefore = logLineCount();
     const unsigned boundSeconds = static_cast<unsigned>(kServiceWaitMilliseconds / 1000);
@@ -125,6 +127,7 @@ FetchResult fetchFirstWaiting(const std::wstring& url, wchar_t (&buffer)[N], Rou
     }
     std::uint32_t routesAdded = 0;
     for (std::uint32_t attempt = firstRequest;;) {
+        if (platform::stopRequested()) return answer.result;
         if (elapsedSince(firstRequest) >= kServiceWaitMilliseconds) break;
         if (addRoute != nullptr && elapsedSince(firstRequest) >= (routesAdded + 1) * kRouteSpacingMilliseconds &&
             logLineCount() - linesBefore + kRouteCommandLines + 1 <= kServiceWaitLines) {
@@ -269,18 +272,19 @@ Turn buildRecord(const std::wstring& macsUrl, const std::wstring& entry, Adapter
     return Turn::Built;
 }
 
-// Whether a listing entry names the machine's own adapter: the same six
-// bytes, whatever the letter case of either text.
-bool namesMainAdapter(const std::wstring& entry, const std::uint8_t (&mainBytes)[6]) {
+// Whether a listing entry names the adapter with these six bytes, whatever
+// the letter case of the text.
+bool namesAdapter(const std::wstring& entry, const std::uint8_t (&mac)[6]) {
     if (checkMac(entry.c_str()) == 0) return false;
     std::uint8_t bytes[6] = {};
     macTextToBytes(entry.c_str(), bytes);
-    return std::equal(std::begin(bytes), std::end(bytes), std::begin(mainBytes));
+    return std::equal(std::begin(bytes), std::end(bytes), std::begin(mac));
 }
 
 }  // namespace
 
-std::unique_ptr<AdapterConfigList> getDesiredConfig(RouteStep addRoute, std::size_t* leftOut) {
+std::unique_ptr<AdapterConfigList> getDesiredConfig(RouteStep addRoute, std::size_t* leftOut, Asking how) {
+    asking = how;
     if (leftOut != nullptr) *leftOut = 0;
     auto result = std::make_unique<AdapterConfigList>();
     const std::wstring& baseUrl = settings().metadataBaseUrl;
@@ -290,6 +294,7 @@ std::unique_ptr<AdapterConfigList> getDesiredConfig(RouteStep addRoute, std::siz
     busyPausedThisRun = 0;
     const std::wstring mainMacUrl = baseUrl + L"/meta-data/mac";
     if (fetchFirstWaiting<kValueLimit>(mainMacUrl, mainMacText, addRoute) != FetchResult::Text) {
+        if (platform::stopRequested()) return nullptr;
         logWide(L"get main mac error url:%ls\n", mainMacUrl.c_str());
         return nullptr;
     }
@@ -312,7 +317,7 @@ std::unique_ptr<AdapterConfigList> getDesiredConfig(RouteStep addRoute, std::siz
     std::uint8_t mainBytes[6] = {};
     macTextToBytes(mainMac.c_str(), mainBytes);  // cannot fail on a checked text
     vecMacs.erase(std::remove_if(vecMacs.begin(), vecMacs.end(),
-                                 [&](const std::wstring& entry) { return namesMainAdapter(entry, mainBytes); }),
+                                 [&](const std::wstring& entry) { return namesAdapter(entry, mainBytes); }),
                   vecMacs.end());
 
     logNarrow("vecMacs.size:%d\n", static_cast<int>(vecMacs.size()));
@@ -322,10 +327,12 @@ std::unique_ptr<AdapterConfigList> getDesiredConfig(RouteStep addRoute, std::siz
     std::wstring why;
     for (const std::wstring& entry : vecMacs) {
         const Turn turn = buildRecord(macsUrl, entry, record, why);
+        if (platform::stopRequested()) return nullptr;
         if (turn == Turn::Built) {
             result->append(std::move(record));
             continue;
         }
+        if (how == Asking::Check) return nullptr;
         clearRecord(record);  // a skipped adapter leaves nothing behind
         if (turn == Turn::Dropped) {
             // The others are still configured, but the run must not say it
@@ -337,4 +344,14 @@ std::unique_ptr<AdapterConfigList> getDesiredConfig(RouteStep addRoute, std::siz
 
     if (result->empty()) return nullptr;
     return result;
+}
+
+std::optional<bool> adapterListed(const std::uint8_t (&mac)[6]) {
+    wchar_t macsText[kMacsLimit / 2];
+    const std::wstring macsUrl = settings().metadataBaseUrl + L"/meta-data/network/interfaces/macs/";
+    if (fetchAnswerInto<kMacsLimit>(macsUrl, macsText).result != FetchResult::Text) return std::nullopt;
+    const TextList entries = splitListing(macsText, L"/");
+    if (entries.empty()) return std::nullopt;
+    return std::any_of(entries.begin(), entries.end(),
+                       [&](const std::wstring& entry) { return namesAdapter(entry, mac); });
 }

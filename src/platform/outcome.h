@@ -13,7 +13,7 @@ namespace platform {
 // emergency console: nothing, silently.
 void writeSerialConsole(const std::string& text);
 
-enum class EventType { Information, Error };
+enum class EventType { Information, Warning, Error };
 
 // Records one event in the Application log under `source`, its texts to be
 // filled in from `strings`. Registers `source` first, with this program as

@@ -31,7 +31,20 @@ std::optional<std::wstring> systemDirectory();
 // for the rest of the run.
 void removeCurrentDirectoryFromDllSearch();
 
+// Ends at once when a stop has been asked for (see stopRequested).
 void sleepMilliseconds(unsigned milliseconds);
+
+// True once the service manager has asked the program to stop (a stop, or
+// the machine shutting down); never in a run started any other way. Waits
+// end early then, and the steps ask this to end without applying more.
+bool stopRequested();
+
+// A number from the system's random source, so that machines started at the
+// same moment do not all ask the metadata service in step.
+std::uint32_t randomNumber();
+
+// The program's own full path, or nothing when the query fails.
+std::optional<std::wstring> executablePath();
 
 // A millisecond count that only moves forward while the program runs; it
 // wraps after about 49 days, so only differences of it mean anything.
@@ -43,13 +56,15 @@ std::uint32_t tickMilliseconds();
 enum class RunLock {
     Held,        // taken; hold it until releaseRunLock
     TimedOut,    // another run still held it when the wait ran out
+    Stopped,     // a stop was asked for while waiting: do not run
     Unavailable  // the lock could not be made or waited on at all
 };
 struct RunLockResult {
     RunLock outcome = RunLock::Unavailable;
     unsigned long errorCode = 0;  // the system's code, with Unavailable
 };
-// Waits at most `milliseconds` for any other run to let the lock go.
+// Waits at most `milliseconds` for any other run to let the lock go, less
+// when a stop is asked for meanwhile.
 RunLockResult acquireRunLock(unsigned milliseconds);
 // Lets the lock go (nothing when it is not held). Returns 0, or the
 // system's code when it refused: the lock then stays held until the program

@@ -12,6 +12,7 @@
 
 #include "platform/adapters.h"
 #include "platform/http.h"
+#include "platform/service.h"
 #include "platform/system.h"
 
 namespace sim {
@@ -26,7 +27,17 @@ void setLocalTime(const platform::LocalTime& time);
 void setSystemDirectory(std::optional<std::wstring> folder);
 // Simulated milliseconds since reset; advanced by sleeps and waits.
 std::uint64_t nowMilliseconds();
+// Moves the clock on, doing what was scheduled on the way at its time.
 void advanceMilliseconds(std::uint64_t milliseconds);
+// Does `action` when the clock reaches `milliseconds`: a stop, an adapter
+// or a metadata answer that comes or goes. Sleeps end early at a stop.
+void at(std::uint64_t milliseconds, std::function<void()> action);
+void requestStop();
+void setRandomNumber(std::uint32_t number);
+// The service: runAsService runs the work at once and returns this error
+// (0: none); install and removal are recorded in systemEvents ("install
+// <command line>", "remove") and give these errors.
+void setServiceErrors(unsigned long dispatch, unsigned long install, platform::RemoveResult remove);
 const std::vector<unsigned>& sleepsTaken();
 // Where "the console" writes go (a real file); empty text when unset.
 void setConsoleFile(const std::string& path);

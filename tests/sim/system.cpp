@@ -1,12 +1,15 @@
 // Simulated version, clock, sleeps, console, serial port and event log. The
 // console is a real file a test chooses; the run log is a real file too.
 #include <cstdio>
+#include <functional>
 #include <limits>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "platform/outcome.h"
+#include "platform/service.h"
 #include "platform/system.h"
 #include "sim/sim.h"
 
@@ -28,6 +31,12 @@ struct SystemState {
     unsigned long unlockError = 0;                               // non-zero: letting go refused
     bool lockHeld = false;
     std::vector<std::string> events;
+    std::multimap<std::uint64_t, std::function<void()>> scheduled;
+    bool stop = false;
+    std::uint32_t random = 0;
+    unsigned long dispatchError = 0;
+    unsigned long installError = 0;
+    platform::RemoveResult removeResult;
 };
 
 SystemState& state() {
@@ -68,7 +77,29 @@ void setOsMajorVersion(std::optional<unsigned> major) { state().osMajor = major;
 void setLocalTime(const platform::LocalTime& time) { state().time = time; }
 void setSystemDirectory(std::optional<std::wstring> folder) { state().systemDirectory = std::move(folder); }
 std::uint64_t nowMilliseconds() { return state().now; }
-void advanceMilliseconds(std::uint64_t milliseconds) { state().now += milliseconds; }
+void advanceMilliseconds(std::uint64_t milliseconds) {
+    SystemState& s = state();
+    const std::uint64_t target = s.now + milliseconds;
+    // What was scheduled on the way happens at its time, in order.
+    while (!s.scheduled.empty() && s.scheduled.begin()->first <= target) {
+        const auto next = s.scheduled.begin();
+        s.now = std::max(s.now, next->first);
+        const std::function<void()> action = next->second;
+        s.scheduled.erase(next);
+        action();
+    }
+    s.now = target;
+}
+void at(std::uint64_t milliseconds, std::function<void()> action) {
+    state().scheduled.emplace(milliseconds, std::move(action));
+}
+void requestStop() { state().stop = true; }
+void setRandomNumber(std::uint32_t number) { state().random = number; }
+void setServiceErrors(unsigned long dispatch, unsigned long install, platform::RemoveResult remove) {
+    state().dispatchError = dispatch;
+    state().installError = install;
+    state().removeResult = remove;
+}
 const std::vector<unsigned>& sleepsTaken() { return state().sleeps; }
 unsigned keyWaits() { return state().keyWaits; }
 
@@ -104,10 +135,11 @@ RunLockResult acquireRunLock(unsigned milliseconds) {
     if (s.lockError != 0) return RunLockResult{RunLock::Unavailable, s.lockError};
     if (s.otherRunUntil > s.now) {
         if (s.otherRunUntil - s.now > milliseconds) {
-            sim::advanceMilliseconds(milliseconds);
-            return RunLockResult{RunLock::TimedOut, 0};
+            sleepMilliseconds(milliseconds);
+            return RunLockResult{s.stop ? RunLock::Stopped : RunLock::TimedOut, 0};
         }
-        sim::advanceMilliseconds(s.otherRunUntil - s.now);  // that run is over
+        sleepMilliseconds(static_cast<unsigned>(s.otherRunUntil - s.now));  // that run is over
+        if (s.stop) return RunLockResult{RunLock::Stopped, 0};
     }
     s.lockHeld = true;
     s.events.push_back("lock");
@@ -122,9 +154,21 @@ unsigned long releaseRunLock() {
 }
 
 void sleepMilliseconds(unsigned milliseconds) {
-    state().sleeps.push_back(milliseconds);
-    sim::advanceMilliseconds(milliseconds);
+    SystemState& s = state();
+    s.sleeps.push_back(milliseconds);
+    // Up to each scheduled moment in turn: a stop there ends the sleep.
+    const std::uint64_t target = s.now + milliseconds;
+    while (!s.stop && !s.scheduled.empty() && s.scheduled.begin()->first < target) {
+        sim::advanceMilliseconds(std::max(s.scheduled.begin()->first, s.now) - s.now);
+    }
+    if (!s.stop) sim::advanceMilliseconds(target - s.now);
 }
+
+bool stopRequested() { return state().stop; }
+
+std::uint32_t randomNumber() { return state().random; }
+
+std::optional<std::wstring> executablePath() { return std::wstring(L"C:\\Program Files\\addrsmith\\addrsmith.exe"); }
 
 void redirectOutputToLog(const std::wstring& logPath) {
     closeCurrent();
@@ -141,7 +185,9 @@ void writeSerialConsole(const std::string& text) { state().events.push_back("ser
 
 void reportEvent(const std::wstring& source, EventType type, unsigned eventId,
                  const std::vector<std::wstring>& strings) {
-    std::string event = "event " + narrowPath(source) + (type == EventType::Error ? ", error " : ", information ") +
+    std::string event = "event " + narrowPath(source) + (type == EventType::Error     ? ", error "
+                                                 : type == EventType::Warning ? ", warning "
+                                                                              : ", information ") +
                         std::to_string(eventId) + ":";
     for (const std::wstring& text : strings) event += (&text == &strings[0] ? " " : " | ") + narrowPath(text);
     state().events.push_back(event);
@@ -150,6 +196,26 @@ void reportEvent(const std::wstring& source, EventType type, unsigned eventId,
 void waitForKey() {
     ++state().keyWaits;
     state().events.push_back("key");
+}
+
+}  // namespace platform
+
+namespace platform {
+
+unsigned long runAsService(const std::wstring&, const std::function<int()>& work) {
+    if (state().dispatchError != 0) return state().dispatchError;
+    work();
+    return 0;
+}
+
+unsigned long installService(const ServiceDefinition& service) {
+    state().events.push_back("install " + narrowPath(service.commandLine));
+    return state().installError;
+}
+
+RemoveResult removeService(const std::wstring&, unsigned) {
+    state().events.push_back("remove");
+    return state().removeResult;
 }
 
 }  // namespace platform

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/outcome.h"
+#include "platform/system.h"
 
 namespace {
 
@@ -22,13 +23,6 @@ using EventSource = win32::Owned<HANDLE, CloseEventSource, nullptr>;
 // A port that nobody reads, or whose far end holds the line, must not keep
 // the run: every write gives up after this long.
 constexpr DWORD kSerialWriteMilliseconds = 1000;
-
-std::wstring ownPath() {
-    std::vector<wchar_t> buffer(32768);
-    const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), DWORD(buffer.size()));
-    if (length == 0 || length >= buffer.size()) return std::wstring();
-    return std::wstring(buffer.data(), length);
-}
 
 bool holdsText(HKEY key, const wchar_t* name, const std::wstring& text) {
     // One character more than the text: a longer value does not fit and is
@@ -58,7 +52,7 @@ bool holdsNumber(HKEY key, const wchar_t* name, DWORD number) {
 // Event Viewer takes an event's text from the file its source names. A source
 // never registered, or left naming a copy elsewhere, shows no text at all.
 void registerSource(const std::wstring& source) {
-    const std::wstring path = ownPath();
+    const std::wstring path = platform::executablePath().value_or(std::wstring());
     if (path.empty()) return;
     const std::wstring name = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\" + source;
     HKEY opened = nullptr;
@@ -118,8 +112,10 @@ void reportEvent(const std::wstring& source, EventType type, unsigned eventId,
     if (!log) return;
     std::vector<LPCWSTR> texts;
     for (const std::wstring& text : strings) texts.push_back(text.c_str());
-    ::ReportEventW(log.get(), type == EventType::Error ? EVENTLOG_ERROR_TYPE : EVENTLOG_INFORMATION_TYPE, 0,
-                   eventId, nullptr, WORD(texts.size()), 0, texts.data(), nullptr);
+    const WORD kind = type == EventType::Error     ? EVENTLOG_ERROR_TYPE
+                      : type == EventType::Warning ? EVENTLOG_WARNING_TYPE
+                                                   : EVENTLOG_INFORMATION_TYPE;
+    ::ReportEventW(log.get(), kind, 0, eventId, nullptr, WORD(texts.size()), 0, texts.data(), nullptr);
 }
 
 }  // namespace platform

@@ -4,7 +4,11 @@
 #include <share.h>
 
 #include "platform/system.h"
+#include "platform/win32/stop.h"
 #include "platform/win32/win.h"
+
+#include <ntsecapi.h>
+#include <vector>
 
 namespace platform {
 
@@ -43,7 +47,56 @@ void removeCurrentDirectoryFromDllSearch() {
     ::SetDllDirectoryW(L"");
 }
 
-void sleepMilliseconds(unsigned milliseconds) { ::Sleep(milliseconds); }
+}  // namespace platform
+
+namespace win32 {
+namespace {
+// Made by the service before its work starts; nothing in a run from the
+// console, which no stop ever reaches.
+KernelHandle stop;
+}  // namespace
+
+HANDLE stopEvent() { return stop.get(); }
+
+bool createStopEvent() {
+    if (!stop) stop = KernelHandle(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    return bool(stop);
+}
+
+void signalStop() {
+    if (stop) ::SetEvent(stop.get());
+}
+}  // namespace win32
+
+namespace platform {
+
+void sleepMilliseconds(unsigned milliseconds) {
+    if (const HANDLE stop = win32::stopEvent()) {
+        ::WaitForSingleObject(stop, milliseconds);
+    } else {
+        ::Sleep(milliseconds);
+    }
+}
+
+bool stopRequested() {
+    const HANDLE stop = win32::stopEvent();
+    return stop != nullptr && ::WaitForSingleObject(stop, 0) == WAIT_OBJECT_0;
+}
+
+std::uint32_t randomNumber() {
+    std::uint32_t number = 0;
+    // The system's generator (advapi32's RtlGenRandom, there since XP). The
+    // tick count is a poor stand-in, but spreads something where it fails.
+    if (!::RtlGenRandom(&number, sizeof number)) number = ::GetTickCount();
+    return number;
+}
+
+std::optional<std::wstring> executablePath() {
+    std::vector<wchar_t> buffer(32768);
+    const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), DWORD(buffer.size()));
+    if (length == 0 || length >= buffer.size()) return std::nullopt;
+    return std::wstring(buffer.data(), length);
+}
 
 // GetTickCount, not its 64-bit successor, which older systems lack.
 std::uint32_t tickMilliseconds() { return ::GetTickCount(); }
@@ -76,11 +129,16 @@ RunLockResult acquireRunLock(unsigned milliseconds) {
         return result;
     }
     runLock = win32::KernelHandle(mutex);
-    switch (::WaitForSingleObject(mutex, milliseconds)) {
+    // The service's run waits for the lock, but not through a stop.
+    const HANDLE waitOn[2] = {mutex, win32::stopEvent()};
+    switch (::WaitForMultipleObjects(waitOn[1] != nullptr ? 2 : 1, waitOn, FALSE, milliseconds)) {
     case WAIT_OBJECT_0:
-    case WAIT_ABANDONED:  // the run that held it died; the system let it go
+    case WAIT_ABANDONED_0:  // the run that held it died; the system let it go
         result.outcome = RunLock::Held;
         return result;
+    case WAIT_OBJECT_0 + 1:
+        result.outcome = RunLock::Stopped;
+        break;
     case WAIT_TIMEOUT:
         result.outcome = RunLock::TimedOut;
         break;
@@ -106,6 +164,10 @@ bool outputOpen = true;
 // A copy of what standard output was before the run (the console, or the
 // file or pipe a caller captures it in), to give it back afterwards.
 int outputBefore = -1;
+// The run log as a stream of its own, where standard output has no
+// descriptor to reopen (a service has no console): the C runtime refuses to
+// reopen such a stream.
+std::FILE* ownLog = nullptr;
 
 // Started without a standard output, the C runtime may still count
 // descriptor 1 as open, on a stand-in value that _dup happily copies; given
@@ -123,11 +185,22 @@ void redirectOutputToLog(const std::wstring& logPath) {
     // The C runtime opens files shareable for reading and writing, so the log
     // can be watched while a run is under way.
     std::fflush(stdout);
+    if (_fileno(stdout) < 0) {
+        ownLog = _wfsopen(logPath.c_str(), L"a", _SH_DENYNO);
+        outputOpen = ownLog != nullptr;
+        return;
+    }
     if (outputBefore < 0 && hasRealHandle(_fileno(stdout))) outputBefore = _dup(_fileno(stdout));
     outputOpen = _wfreopen(logPath.c_str(), L"a", stdout) != nullptr;
 }
 
 void restoreConsoleOutput() {
+    if (ownLog != nullptr) {
+        std::fclose(ownLog);
+        ownLog = nullptr;
+        outputOpen = false;  // nothing to give back: no console
+        return;
+    }
     if (outputOpen) std::fflush(stdout);
     if (outputBefore >= 0) {
         // Reopening on NUL closes the log (and gives the stream a descriptor
@@ -143,7 +216,10 @@ void restoreConsoleOutput() {
     outputOpen = _wfreopen(L"CON", L"w", stdout) != nullptr;
 }
 
-std::FILE* output() { return outputOpen ? stdout : nullptr; }
+std::FILE* output() {
+    if (!outputOpen) return nullptr;
+    return ownLog != nullptr ? ownLog : stdout;
+}
 
 void waitForKey() { (void)std::system("pause"); }
 
