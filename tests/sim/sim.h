@@ -60,6 +60,7 @@ struct HttpAnswer {
     unsigned unansweredMilliseconds = 0;
     unsigned busyStatus = 0;
     unsigned busyTimes = 0;  // the first this many requests get `busyStatus` too
+    unsigned busyMilliseconds = 0;  // what each busy answer takes to come
 };
 void setHttpAnswer(const std::wstring& url, HttpAnswer answer);
 void setHttpBody(const std::wstring& url, const std::string& body);
