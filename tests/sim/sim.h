@@ -37,6 +37,7 @@ unsigned keyWaits();
 // nothing: it never does. A wait for it moves the clock.
 void setOtherRunHolds(std::optional<std::uint64_t> milliseconds);
 void setRunLockUnavailable(unsigned long errorCode);
+void setRunLockForeign();  // made by an account that is not an administrator
 void setRunLockReleaseRefused(unsigned long errorCode);
 // What the run did with the lock, its output and the console, in order:
 // "dll search" (the current directory taken out of it), "lock", "unlock",

@@ -3,6 +3,7 @@
 #include "platform/win32/win.h"
 
 #include <io.h>
+#include <sddl.h>
 #include <winver.h>
 
 #include <gtest/gtest.h>
@@ -109,6 +110,26 @@ TEST(WinSystem, StartupTaskCommandRunsTheProgramAndEnds) {
     ASSERT_TRUE(task.child.has_value());
     EXPECT_EQ(platform::waitForChild(*task.child, 60000), platform::WaitOutcome::Ended);
     EXPECT_NE(slurp(log).find("configure end", before), std::string::npos);
+}
+
+// Where any account can make the lock (no private namespaces: Wine 8, as
+// version 5), one that another account made is not waited for, whether it
+// lets us in or not; one that an administrator's run made is.
+TEST(WinSystem, RunLockMadeByAnotherAccountIsNotWaitedFor) {
+    using platform::RunLock;
+    for (const auto& [security, outcome] : {std::pair{L"O:S-1-5-21-7-8-9-1001D:(A;;GA;;;WD)", RunLock::Foreign},
+                                            {L"O:S-1-5-21-7-8-9-1001D:", RunLock::Foreign},
+                                            {L"O:BAD:(A;;GA;;;SY)(A;;GA;;;BA)", RunLock::Held}}) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(security, SDDL_REVISION_1, &descriptor, nullptr));
+        SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+        const HANDLE other = ::CreateMutexW(&attributes, FALSE, L"Global\\addrsmith.run");
+        ASSERT_NE(other, nullptr) << ::GetLastError();
+        EXPECT_EQ(platform::acquireRunLock(0).outcome, outcome) << std::wstring(security).c_str();
+        platform::releaseRunLock();
+        ::CloseHandle(other);
+        ::LocalFree(descriptor);
+    }
 }
 
 TEST(WinSystem, VersionAndClockAreThoseOfARealSystem) {
