@@ -378,9 +378,8 @@ TEST_F(BuilderTest, LaterRequestsAnsweredBusyAreAskedAgainAFewTimes) {
     EXPECT_NE(log.find("config gateway=10.0.1.1\n"), std::string::npos);
     EXPECT_NE(log.find(leftOutLine(kThird.entry, "its primary address could not be fetched")), std::string::npos);
 
-    // A run's asking again stops at a minute in all, each busy answer's own
-    // 5 s counted with its pause: two adapters busy for good use it up, the
-    // other four fail at once.
+    // A run's asking again stops at a minute in all, each busy answer's 5 s
+    // counted too: two adapters busy for good use it up, four fail at once.
     sim::resetSystem();
     std::string listing;
     for (char i = '0'; i < '6'; ++i) {

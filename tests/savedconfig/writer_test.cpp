@@ -185,6 +185,14 @@ TEST_F(WriterTest, AFailedKeyWriteOrReplaceLeavesTheFileAsItWas) {
     EXPECT_EQ(readFile(iniPath), saved);
     EXPECT_EQ(sim::sleepsTaken(), std::vector<unsigned>(2, 100));
     EXPECT_FALSE(fileExistsOnDisk(iniPath + ".old") || fileExistsOnDisk(iniPath + ".new"));
+    // Neither can: the working copy stays, and the next run puts it back.
+    writeFile(iniPath, kExisting);
+    sim::failFileCalls("replace", 6, 1177);
+    sim::failFileCalls("move", 8, 5);
+    sim::failFileCalls("copy", 12, 112);
+    EXPECT_EQ(writeConfigIni(&list), 0);
+    EXPECT_EQ(enableLocalNetwork(), 1);
+    EXPECT_EQ(readFile(iniPath), saved);
 }
 
 // Odd or hostile saved files: the writer keeps an exact backup and leaves

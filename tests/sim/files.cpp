@@ -14,16 +14,11 @@
 
 namespace {
 
-struct Failure {
-    unsigned from = 0, to = 0;
-    unsigned long error = 0;
-};
-
 struct FilesState {
     std::map<std::string, unsigned> attributes;
     unsigned writes = 0, failingWrite = 0;
     std::map<std::string, unsigned> calls;
-    std::map<std::string, Failure> failing;
+    std::map<std::string, std::array<unsigned long, 3>> failing;  // from, to, error
     // Private-profile writes the system still holds in its cache, by file.
     std::map<std::wstring, std::vector<std::array<std::wstring, 3>>> cached;
 } files;
@@ -31,8 +26,8 @@ struct FilesState {
 // The error a scripted failure gives this call of its kind, or 0.
 unsigned long scripted(const std::string& call) {
     const unsigned number = ++files.calls[call];
-    const Failure& f = files.failing[call];
-    return number >= f.from && number < f.to ? f.error : 0;
+    const auto& [from, to, error] = files.failing[call];
+    return number >= from && number < to ? error : 0;
 }
 
 // Paths as the C library takes them here: UTF-8.
@@ -54,7 +49,7 @@ void resetFiles() { files = FilesState(); }
 std::map<std::string, unsigned>& fileAttributes() { return files.attributes; }
 void failProfileWrite(unsigned writeNumber) { files.failingWrite = writeNumber; }
 void failFileCalls(const std::string& call, unsigned number, unsigned long error, unsigned times) {
-    files.failing[call] = Failure{number, number + times, error};
+    files.failing[call] = {number, number + times, error};
 }
 
 }  // namespace sim
@@ -145,9 +140,7 @@ bool writeProfileString(const std::wstring& path, const std::wstring& section,
 }
 
 void flushProfileWrites(const std::wstring& path) {
-    for (const auto& [section, key, value] : files.cached[path]) {
-        inifile::writeString(narrowPath(path), section, key, value);
-    }
+    for (const auto& [section, key, value] : files.cached[path]) inifile::writeString(narrowPath(path), section, key, value);
     files.cached.erase(path);
 }
 

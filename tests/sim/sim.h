@@ -116,11 +116,9 @@ enum FileAttribute : unsigned { kHidden = 1, kReadOnly = 2 };
 std::map<std::string, unsigned>& fileAttributes();
 // Makes the given private-profile write (1-based, counted from the reset) fail.
 void failProfileWrite(unsigned writeNumber);
-// Makes `times` calls of a kind fail with the system's `error`, from the
-// `number`th (1-based, counted from the reset): "copy" (the destination is
-// lost, as when a copy over it stops part way), "move" (nothing changes) or
-// "replace" (1177: the replaced file left under the backup name; else nothing
-// changes).
+// Makes `times` calls of a kind fail with `error`, from the `number`th (1-based,
+// from the reset): "copy" (the destination lost, as by a copy stopped part way),
+// "move", "replace" (1177 leaves the replaced file under the backup name).
 void failFileCalls(const std::string& call, unsigned number, unsigned long error, unsigned times = 1);
 
 // ---- per-area resets (called by reset) -----------------------------------

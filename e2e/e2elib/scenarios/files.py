@@ -1,6 +1,6 @@
-"""The program's own files: no saved configuration (and then only its
-working copy), one without the main adapter's gateway, one that cannot be
-written, a run log that cannot be opened.
+"""The program's own files: no saved configuration, one without the main
+adapter's gateway, one that cannot be written, a run log that cannot be
+opened.
 """
 import os
 
@@ -28,10 +28,9 @@ def missing_ini(env):
         ck.adapter(out, "eth1", ["10.1.0.99/24"], "10.1.0.254", 101)
         ck.metadata_route(out, present=False)
 
-        work = env.prefix.ini + ".new"
+        work, copy = env.prefix.ini + ".new", STANDARD_INI.replace("\n", "\r\n").encode("ascii")
         with open(work, "wb") as f:
-            f.write(STANDARD_INI.replace("\n", "\r\n").encode("ascii"))
-        copy = read_bytes(work)
+            f.write(copy)
         out = lab.run()
         env.show(restored, out)
         restored.finished(out, success=True)
