@@ -115,10 +115,9 @@ TEST(WinSystem, StartupTaskCommandRunsTheProgramAndEnds) {
 // Where any account can make the lock (Wine 8, version 5), one another account
 // made is not waited for, whether it lets us in or not; an administrator's is.
 TEST(WinSystem, RunLockMadeByAnotherAccountIsNotWaitedFor) {
-    using platform::RunLock;
-    for (const auto& [security, outcome] : {std::pair{L"O:S-1-5-21-7-8-9-1001D:(A;;GA;;;WD)", RunLock::Foreign},
-                                            {L"O:S-1-5-21-7-8-9-1001D:", RunLock::Foreign},
-                                            {L"O:BAD:(A;;GA;;;SY)(A;;GA;;;BA)", RunLock::Held}}) {
+    for (const auto& [security, outcome] : {std::pair{L"O:S-1-5-21-7-8-9-1001D:(A;;GA;;;WD)", platform::RunLock::Foreign},
+                                            {L"O:S-1-5-21-7-8-9-1001D:", platform::RunLock::Foreign},
+                                            {L"O:BAD:(A;;GA;;;SY)(A;;GA;;;BA)", platform::RunLock::Held}}) {
         SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, FALSE};
         ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(security, SDDL_REVISION_1,
                                                                           &attributes.lpSecurityDescriptor, nullptr));
