@@ -8,6 +8,8 @@
 # must ship that host, or every boot waits for a service that is not there.
 # The exe carries no build time or folder (tools/check_reproducible.py
 # checks that); the zip's members have a fixed order and the commit's time.
+# An address that is not http://host[:port][/prefix] stops it at the
+# configure step; a host outside 169.254.0.0/16 is built with a warning.
 # Names the service's address, then prints the exe's SHA-256 last: a rebuild
 # of the same commit with the same address on Debian 12 prints the same.
 #
@@ -45,6 +47,9 @@ env -u CFLAGS -u CXXFLAGS -u CPPFLAGS -u LDFLAGS -u RCFLAGS -u CMAKE_BUILD_TYPE 
 cmake --build build/release --target addrsmith -j"$(nproc 2>/dev/null || echo 2)"
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/release/CMakeCache.txt)
 url=$(sed -n 's/^METADATA_BASE_URL:STRING=//p' build/release/CMakeCache.txt)
+# What the configure step warned of the address (a host asked through the
+# system's proxy settings), said again where it cannot scroll away.
+url_warning=$(sed -n 's/^ADDRSMITH_METADATA_URL_WARNING:INTERNAL=//p' build/release/CMakeCache.txt)
 
 mkdir -p dist
 zip=dist/addrsmith-$version-x64.zip
@@ -81,5 +86,6 @@ EOF
 echo "== $zip"
 python3 -m zipfile -l "$zip"
 echo "zip sha256: $(sha256sum "$zip" | cut -d' ' -f1)"
+if [ -n "$url_warning" ]; then echo "release.sh: warning: $url_warning" >&2; fi
 echo "metadata service: $url (METADATA_BASE_URL)"
 sha256sum build/release/addrsmith.exe | sed 's| .*|  addrsmith.exe|'

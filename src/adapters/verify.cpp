@@ -14,10 +14,11 @@
 
 namespace {
 
-// From Vista on a new address stays tentative for about a second while the
-// system looks for another machine that has it; the check waits for that
-// verdict, looking twice a second, but not for ever.
-constexpr std::uint32_t kDetectionWaitMilliseconds = 5000;
+// From Vista on a new address stays tentative while the system looks for
+// another machine that has it: about three probes a second apart, more where
+// an administrator raised their number. The check waits for that verdict,
+// looking twice a second, but not for ever.
+constexpr std::uint32_t kDetectionWaitMilliseconds = 15000;
 constexpr unsigned kLookMilliseconds = 500;
 
 // True while the system is still checking one of the desired addresses.

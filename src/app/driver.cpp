@@ -105,6 +105,8 @@ int runBlock(const platform::RunLockResult& lock, RunReason reason, const std::w
                 kRunLockWaitMilliseconds / 1000u);
     } else if (lock.outcome == platform::RunLock::Unavailable) {
         logWide(L"run lock unavailable (error %lu), going ahead without it\n", lock.errorCode);
+    } else if (lock.outcome == platform::RunLock::Foreign) {
+        logWide(L"run lock made by an account that is not an administrator, going ahead without it\n");
     }
 
     int result;

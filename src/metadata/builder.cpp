@@ -48,11 +48,12 @@ unsigned wholeSeconds(std::uint32_t milliseconds) {
 // proxies before it shed load for a few seconds. Nothing else is repeated.
 constexpr std::uint32_t kBusyPausesMilliseconds[] = {1000, 2000, 4000};
 constexpr std::uint32_t kLongestBusyPauseMilliseconds = 5000;
-// All of a run's pauses for busy answers together stay within this, so that
-// a service busy for good costs a machine of many adapters a minute, not one
+// All of a run's asking again of a busy service together, each pause and the
+// request after it however long that took, stays within this, so that a
+// service busy for good costs a machine of many adapters a minute, not one
 // per adapter; after it a busy answer is a failed fetch at once.
 constexpr std::uint32_t kBusyPausesPerRunMilliseconds = 60000;
-std::uint32_t busyPausedThisRun = 0;
+std::uint32_t busySpentThisRun = 0;
 // Set for the length of one call: a check asks nothing twice.
 Asking asking = Asking::Run;
 
@@ -71,14 +72,15 @@ int fetchInto(const std::wstring& url, wchar_t (&buffer)[N]) {
     for (const std::uint32_t planned : kBusyPausesMilliseconds) {
         if (answer.result != FetchResult::Busy || asking == Asking::Check || platform::stopRequested()) break;
         const std::uint32_t pause = busyPause(answer, planned);
-        if (busyPausedThisRun + pause > kBusyPausesPerRunMilliseconds) break;
+        if (busySpentThisRun + pause > kBusyPausesPerRunMilliseconds) break;
         if (planned == kBusyPausesMilliseconds[0]) {
             logWide(L"metadata service busy (HTTP %u) for %ls, asking again\n", answer.status,
                     url.c_str());
         }
-        busyPausedThisRun += pause;
+        const std::uint32_t start = platform::tickMilliseconds();
         platform::sleepMilliseconds(pause);
         answer = fetchAnswerInto<ReadLimit>(url, buffer);
+        busySpentThisRun += elapsedSince(start);
     }
     return answer.result == FetchResult::Text ? 1 : 0;
 }
@@ -291,7 +293,7 @@ std::unique_ptr<AdapterConfigList> getDesiredConfig(RouteStep addRoute, std::siz
     wchar_t mainMacText[kValueLimit / 2];
     wchar_t macsText[kMacsLimit / 2];
 
-    busyPausedThisRun = 0;
+    busySpentThisRun = 0;
     const std::wstring mainMacUrl = baseUrl + L"/meta-data/mac";
     if (fetchFirstWaiting<kValueLimit>(mainMacUrl, mainMacText, addRoute) != FetchResult::Text) {
         if (platform::stopRequested()) return nullptr;

@@ -21,10 +21,23 @@ bool removeFile(const std::wstring& path);
 // The file's bytes; nothing when it cannot be read.
 std::optional<std::vector<std::uint8_t>> readFileBytes(const std::wstring& path);
 
+// Moves `source` over `destination` (an existing one goes, read-only as it
+// may be), written through to the disk before it returns. 0, or the
+// system's error code.
+unsigned long moveFileOver(const std::wstring& source, const std::wstring& destination);
+
+// The system's error codes the callers act on.
+constexpr unsigned long kAccessDenied = 5;
+constexpr unsigned long kSharingViolation = 32;
+constexpr unsigned long kReplacedKeptAsBackup = 1177;
+
 // Writes `replacement` through to the disk, then puts it in the place of
-// `replaced` in one step. On failure both are as they were, except that the
-// system may have taken `replaced` away.
-bool replaceFile(const std::wstring& replaced, const std::wstring& replacement);
+// `replaced`, which goes to `backup` (an existing file of that name is
+// overwritten). 0, or the system's error code: after kReplacedKeptAsBackup
+// `replaced` is left as `backup` and `replacement` where it was; after any
+// other failure both keep their names.
+unsigned long replaceFile(const std::wstring& replaced, const std::wstring& replacement,
+                          const std::wstring& backup);
 
 struct ProfileRead {
     std::wstring value;
@@ -40,5 +53,9 @@ ProfileRead readProfileString(const std::wstring& path, const std::wstring& sect
 // Adds the section and key when missing, replaces the value otherwise.
 bool writeProfileString(const std::wstring& path, const std::wstring& section,
                         const std::wstring& key, const std::wstring& value);
+
+// Hands the writes that the system may still hold in its private-profile
+// cache over to the file itself, before its bytes are read.
+void flushProfileWrites(const std::wstring& path);
 
 }  // namespace platform

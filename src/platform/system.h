@@ -52,12 +52,14 @@ std::uint32_t tickMilliseconds();
 
 // One run of the program at a time on the machine. The lock is a named
 // object of the whole machine (every session), which the system gives up
-// when a run holding it dies.
+// when a run holding it dies, and which only the system account and
+// administrators can make or open.
 enum class RunLock {
-    Held,        // taken; hold it until releaseRunLock
-    TimedOut,    // another run still held it when the wait ran out
-    Stopped,     // a stop was asked for while waiting: do not run
-    Unavailable  // the lock could not be made or waited on at all
+    Held,         // taken; hold it until releaseRunLock
+    TimedOut,     // another run still held it when the wait ran out
+    Stopped,      // a stop was asked for while waiting: do not run
+    Unavailable,  // the lock could not be made or waited on at all
+    Foreign       // made by another account (where any can): not waited for
 };
 struct RunLockResult {
     RunLock outcome = RunLock::Unavailable;

@@ -8,9 +8,11 @@
 #include "core/run_log.h"
 #include "core/settings.h"
 #include "platform/files.h"
+#include "savedconfig/writer.h"
 
 int enableLocalNetwork() {
     const std::wstring& iniFile = settings().iniFile;
+    restoreSavedFile();  // after a run stopped in the middle of its save
     if (!platform::fileExists(iniFile)) {
         logWide(L"config file not exist\n");
         return 0;

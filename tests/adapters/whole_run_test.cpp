@@ -215,7 +215,7 @@ constexpr const char* kDuplicate = "current config ip=10.0.1.5 (duplicate, not i
 const Detection kDetections[] = {
     {"preferred", S::Preferred, S::Preferred, 0, S::Preferred, true, 0, kInUse, 1},
     {"tentative, then preferred", S::Preferred, S::Tentative, 1200, S::Preferred, true, 3, kInUse, 1},
-    {"tentative for good", S::Preferred, S::Tentative, 0, S::Tentative, false, 10, kTentative, 1},
+    {"tentative for good", S::Preferred, S::Tentative, 0, S::Tentative, false, 30, kTentative, 1},
     {"duplicate after applying", S::Preferred, S::Tentative, 1000, S::Duplicate, false, 2, kDuplicate, 1},
     // Held as a duplicate by both of matching's passes: set again.
     {"duplicate before applying", S::Duplicate, S::Preferred, 0, S::Preferred, true, 0, kDuplicate, 2}};

@@ -130,6 +130,9 @@ TEST_F(Driver, OneRunAtATime) {
          "another run still held the run lock after 900 s, going ahead\n", false},
         {"no lock to be had", [] { sim::setRunLockUnavailable(5); }, 0,
          "run lock unavailable (error 5), going ahead without it\n", false},
+        // Another account's may be held for ever: not waited for.
+        {"a user's lock", [] { sim::setRunLockForeign(); }, 0,
+         "run lock made by an account that is not an administrator, going ahead without it\n", false},
         {"lock not let go", [] { sim::setRunLockReleaseRefused(288); }, 0, nullptr, true,
          "run lock not let go (error 288), later runs wait until this one ends\n"},
     };

@@ -33,11 +33,20 @@ protected:
 
 }  // namespace
 
-TEST_F(PreflightTest, MissingFileIsReportedAndNothingRuns) {
+TEST_F(PreflightTest, MissingFileIsReportedAndNothingRunsUnlessAWholeWorkingCopyIsThere) {
     EXPECT_EQ(enableLocalNetwork(), 0);
-    EXPECT_EQ(logText(), "config file not exist\n");
+    writeFile(iniPath + ".new", "[eth1]\r\nGATEWAY=10.0.0.1\r\n");
+    EXPECT_EQ(enableLocalNetwork(), 0);
+    EXPECT_EQ(newLog(), "config file not exist\nconfig file working copy " + iniPath +
+                            ".new not put back: it has no [eth0] GATEWAY\nconfig file not exist\n");
     EXPECT_TRUE(sim::commandsStarted().empty());
     EXPECT_FALSE(fileExistsOnDisk(iniPath));
+    // What a run stopped inside the replace leaves.
+    writeFile(iniPath + ".new", "[eth0]\r\nGATEWAY=10.0.0.1\r\n");
+    EXPECT_EQ(enableLocalNetwork(), 1);
+    EXPECT_EQ(newLog().rfind("config file missing, put back from its working copy " + iniPath + ".new\n", 0), 0u);
+    EXPECT_EQ(readFile(iniPath), "[eth0]\r\nGATEWAY=10.0.0.1\r\n");
+    EXPECT_FALSE(fileExistsOnDisk(iniPath + ".new"));
 }
 
 TEST_F(PreflightTest, FilesWithoutAUsableGatewayAreRejectedSilently) {

@@ -146,14 +146,16 @@ TEST_F(WriterTest, NoListIsReportedBeforeAnyBackup) {
     EXPECT_EQ(readFile(iniPath), kExisting);
 }
 
-TEST_F(WriterTest, FailedBackupStopsBeforeAnyKey) {
+TEST_F(WriterTest, FailedBackupStopsBeforeAnyKeyAndKeepsTheLastBackup) {
     writeFile(iniPath, kExisting);
-    ASSERT_EQ(::mkdir(backupPath.c_str(), 0700), 0);  // a folder cannot be copied over
+    writeFile(backupPath, "the last backup");
+    sim::failFileCalls("copy", 1, 112);  // a full disk
     AdapterConfigList list;
     list.append(makeRecord({1, 2, 3, 4, 5, 6}, {L"10.0.0.5"}, L"10.0.0.1", L"255.255.255.0"));
     EXPECT_EQ(writeConfigIni(&list), 0);
     EXPECT_EQ(logText(), "backup config file fail\n");
     EXPECT_EQ(readFile(iniPath), kExisting);
+    EXPECT_EQ(readFile(backupPath), "the last backup");
 }
 
 TEST_F(WriterTest, AFailedKeyWriteOrReplaceLeavesTheFileAsItWas) {
@@ -163,11 +165,34 @@ TEST_F(WriterTest, AFailedKeyWriteOrReplaceLeavesTheFileAsItWas) {
     sim::failProfileWrite(8);  // the second record's "ip"
     EXPECT_EQ(writeConfigIni(&list), 0);
     EXPECT_EQ(readFile(iniPath), kExisting);
-    sim::failNextReplace();  // taking the file away: it comes back from the backup
+    // Stopped half way, the file taken away, and the working copy cannot
+    // take its place either: this run's backup does.
+    sim::failFileCalls("replace", 1, 1177);
+    sim::failFileCalls("move", 3, 5);  // the working copy's, after two backups
     EXPECT_EQ(writeConfigIni(&list), 0);
     EXPECT_EQ(readFile(iniPath), kExisting);
     EXPECT_FALSE(fileExistsOnDisk(iniPath + ".new"));
-    EXPECT_EQ(logText(), "");
+    EXPECT_EQ(newLog(), "replace config file fail (error 1177)\nconfig file put back from the backup " + backupPath + "\n");
+    // Put back by the working copy, whole: saved after all.
+    sim::failFileCalls("replace", 2, 1177);
+    EXPECT_EQ(writeConfigIni(&list), 1);
+    const std::string saved = readFile(iniPath);
+    EXPECT_EQ(newLog(), "replace config file fail (error 1177)\nconfig file put back from the working copy " + iniPath + ".new\n");
+    // Held open a moment (a scanner): asked again 100 ms later.
+    writeFile(iniPath, kExisting);
+    sim::failFileCalls("replace", 3, 32, 2);
+    EXPECT_EQ(writeConfigIni(&list), 1);
+    EXPECT_EQ(readFile(iniPath), saved);
+    EXPECT_EQ(sim::sleepsTaken(), std::vector<unsigned>(2, 100));
+    EXPECT_FALSE(fileExistsOnDisk(iniPath + ".old") || fileExistsOnDisk(iniPath + ".new"));
+    // Neither can: the working copy stays, and the next run puts it back.
+    writeFile(iniPath, kExisting);
+    sim::failFileCalls("replace", 6, 1177);
+    sim::failFileCalls("move", 8, 5);
+    sim::failFileCalls("copy", 12, 112);
+    EXPECT_EQ(writeConfigIni(&list), 0);
+    EXPECT_EQ(enableLocalNetwork(), 1);
+    EXPECT_EQ(readFile(iniPath), saved);
 }
 
 // Odd or hostile saved files: the writer keeps an exact backup and leaves

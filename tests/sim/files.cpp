@@ -1,5 +1,6 @@
 // Files are real files in the test's folder; the private-profile calls go to
 // the portable INI layer, which answers as the system does.
+#include <array>
 #include <cstdio>
 #include <type_traits>
 #include <utility>
@@ -16,8 +17,18 @@ namespace {
 struct FilesState {
     std::map<std::string, unsigned> attributes;
     unsigned writes = 0, failingWrite = 0;
-    bool replaceLosesFile = false;
+    std::map<std::string, unsigned> calls;
+    std::map<std::string, std::array<unsigned long, 3>> failing;  // from, to, error
+    // Private-profile writes the system still holds in its cache, by file.
+    std::map<std::wstring, std::vector<std::array<std::wstring, 3>>> cached;
 } files;
+
+// The error a scripted failure gives this call of its kind, or 0.
+unsigned long scripted(const std::string& call) {
+    const unsigned number = ++files.calls[call];
+    const auto& [from, to, error] = files.failing[call];
+    return number >= from && number < to ? error : 0;
+}
 
 // Paths as the C library takes them here: UTF-8.
 std::string narrowPath(const std::wstring& path) {
@@ -37,7 +48,9 @@ namespace sim {
 void resetFiles() { files = FilesState(); }
 std::map<std::string, unsigned>& fileAttributes() { return files.attributes; }
 void failProfileWrite(unsigned writeNumber) { files.failingWrite = writeNumber; }
-void failNextReplace() { files.replaceLosesFile = true; }
+void failFileCalls(const std::string& call, unsigned number, unsigned long error, unsigned times) {
+    files.failing[call] = {number, number + times, error};
+}
 
 }  // namespace sim
 
@@ -50,6 +63,7 @@ bool fileExists(const std::wstring& path) {
 
 bool copyFileOver(const std::wstring& source, const std::wstring& destination) {
     const std::string to = narrowPath(destination);
+    if (scripted("copy") != 0) return ::unlink(to.c_str()), false;
     if (fileExists(destination) && files.attributes[to] != 0) return false;  // hidden or read-only
     std::FILE* in = std::fopen(narrowPath(source).c_str(), "rb");
     if (in == nullptr) return false;
@@ -82,20 +96,35 @@ std::optional<std::vector<std::uint8_t>> readFileBytes(const std::wstring& path)
     return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
 }
 
-bool replaceFile(const std::wstring& replaced, const std::wstring& replacement) {
-    if (std::exchange(files.replaceLosesFile, false)) {
-        removeFile(replaced);
-        return false;
-    }
-    const std::string from = narrowPath(replacement);
-    if (!fileExists(replaced) || std::rename(from.c_str(), narrowPath(replaced).c_str()) != 0) return false;
-    files.attributes.erase(from);  // the replaced file's stay with its name
+// A rename that takes the file's attributes along.
+bool rename(const std::wstring& source, const std::wstring& destination) {
+    const std::string from = narrowPath(source), to = narrowPath(destination);
+    if (std::rename(from.c_str(), to.c_str()) != 0) return false;
+    files.attributes[to] = files.attributes[from];
+    files.attributes.erase(from);
     return true;
+}
+
+unsigned long moveFileOver(const std::wstring& source, const std::wstring& destination) {
+    if (const unsigned long error = scripted("move")) return error;
+    return rename(source, destination) ? 0 : 2;
+}
+
+unsigned long replaceFile(const std::wstring& replaced, const std::wstring& replacement,
+                          const std::wstring& backup) {
+    const unsigned long error = scripted("replace");
+    if (error == kReplacedKeptAsBackup) rename(replaced, backup);
+    if (error != 0) return error;
+    const unsigned attributes = files.attributes[narrowPath(replaced)];  // they stay with the name
+    if (!fileExists(replaced) || !rename(replaced, backup) || !rename(replacement, replaced)) return 2;
+    files.attributes[narrowPath(replaced)] = attributes;
+    return 0;
 }
 
 ProfileRead readProfileString(const std::wstring& path, const std::wstring& section,
                               const std::wstring& key, const std::wstring& fallback,
                               std::size_t capacity) {
+    flushProfileWrites(path);  // the system's reads see its cache
     const inifile::Read read = inifile::readString(narrowPath(path), section, key, fallback, capacity);
     ProfileRead result;
     result.value = read.value;
@@ -106,7 +135,13 @@ ProfileRead readProfileString(const std::wstring& path, const std::wstring& sect
 bool writeProfileString(const std::wstring& path, const std::wstring& section,
                         const std::wstring& key, const std::wstring& value) {
     if (++files.writes == files.failingWrite) return false;
-    return inifile::writeString(narrowPath(path), section, key, value);
+    files.cached[path].push_back({section, key, value});
+    return true;
+}
+
+void flushProfileWrites(const std::wstring& path) {
+    for (const auto& [section, key, value] : files.cached[path]) inifile::writeString(narrowPath(path), section, key, value);
+    files.cached.erase(path);
 }
 
 }  // namespace platform

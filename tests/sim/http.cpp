@@ -65,6 +65,7 @@ HttpRead httpGetOnce(const std::wstring& url, std::size_t limit, HttpRoute route
     if (early || answer.busyTimes > 0) {
         answer.busyTimes -= answer.busyTimes > 0 ? 1 : 0;
         read.status = answer.busyStatus;
+        sim::advanceMilliseconds(answer.busyMilliseconds);
     }
     if (answer.kind == sim::HttpAnswer::Kind::ReadFails) return read;
     read.readOk = true;

@@ -48,6 +48,7 @@ unsigned keyWaits();
 // nothing: it never does. A wait for it moves the clock.
 void setOtherRunHolds(std::optional<std::uint64_t> milliseconds);
 void setRunLockUnavailable(unsigned long errorCode);
+void setRunLockForeign();  // made by an account that is not an administrator
 void setRunLockReleaseRefused(unsigned long errorCode);
 // What the run did with the lock, its output and the console, in order:
 // "dll search" (the current directory taken out of it), "lock", "unlock",
@@ -71,6 +72,7 @@ struct HttpAnswer {
     unsigned unansweredMilliseconds = 0;
     unsigned busyStatus = 0;
     unsigned busyTimes = 0;  // the first this many requests get `busyStatus` too
+    unsigned busyMilliseconds = 0;  // what each busy answer takes to come
 };
 void setHttpAnswer(const std::wstring& url, HttpAnswer answer);
 void setHttpBody(const std::wstring& url, const std::string& body);
@@ -125,8 +127,10 @@ enum FileAttribute : unsigned { kHidden = 1, kReadOnly = 2 };
 std::map<std::string, unsigned>& fileAttributes();
 // Makes the given private-profile write (1-based, counted from the reset) fail.
 void failProfileWrite(unsigned writeNumber);
-// Makes the next replace take the replaced file away and fail, as the system's may.
-void failNextReplace();
+// Makes `times` calls of a kind fail with `error`, from the `number`th (1-based,
+// from the reset): "copy" (the destination lost, as by a copy stopped part way),
+// "move", "replace" (1177 leaves the replaced file under the backup name).
+void failFileCalls(const std::string& call, unsigned number, unsigned long error, unsigned times = 1);
 
 // ---- per-area resets (called by reset) -----------------------------------
 void resetFiles();

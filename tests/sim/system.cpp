@@ -28,6 +28,7 @@ struct SystemState {
     // Until when (simulated) another run holds the lock: 0 none, max never.
     std::uint64_t otherRunUntil = 0;
     unsigned long lockError = 0;                                 // non-zero: unavailable
+    bool lockForeign = false;
     unsigned long unlockError = 0;                               // non-zero: letting go refused
     bool lockHeld = false;
     std::vector<std::string> events;
@@ -108,6 +109,7 @@ void setOtherRunHolds(std::optional<std::uint64_t> milliseconds) {
         milliseconds ? state().now + *milliseconds : std::numeric_limits<std::uint64_t>::max();
 }
 void setRunLockUnavailable(unsigned long errorCode) { state().lockError = errorCode; }
+void setRunLockForeign() { state().lockForeign = true; }
 void setRunLockReleaseRefused(unsigned long errorCode) { state().unlockError = errorCode; }
 const std::vector<std::string>& systemEvents() { return state().events; }
 
@@ -133,6 +135,7 @@ std::uint32_t tickMilliseconds() { return static_cast<std::uint32_t>(state().now
 RunLockResult acquireRunLock(unsigned milliseconds) {
     SystemState& s = state();
     if (s.lockError != 0) return RunLockResult{RunLock::Unavailable, s.lockError};
+    if (s.lockForeign) return RunLockResult{RunLock::Foreign, 0};
     if (s.otherRunUntil > s.now) {
         if (s.otherRunUntil - s.now > milliseconds) {
             sleepMilliseconds(milliseconds);

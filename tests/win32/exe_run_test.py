@@ -75,7 +75,7 @@ def run_on_terminal():
 
 def main():
     ensure_prefix()
-    for path in (LOG, INI):
+    for path in (LOG, INI, INI + ".new"):  # a working copy would be put back and the run go on
         if os.path.exists(path):
             os.remove(path)
 

@@ -164,12 +164,14 @@ TEST(WinIni, SameWritesLeaveTheSameBytesAndReadTheSame) {
             EXPECT_EQ(got.count, expected.count) << scenario.name;
         }
         // The saved file's one-step replace on the real calls: `mine` takes
-        // the real file's place and bytes.
+        // the real file's place and bytes, its own going to the backup name.
         const std::wstring mineWide(mine.begin(), mine.end());
-        EXPECT_TRUE(platform::replaceFile(mineWide, realWide)) << scenario.name;
+        EXPECT_EQ(platform::replaceFile(mineWide, realWide, mineWide + L".old"), 0u) << scenario.name;
         EXPECT_EQ(platform::readFileBytes(mineWide), std::vector<std::uint8_t>(realBytes.begin(), realBytes.end()));
+        EXPECT_EQ(platform::readFileBytes(mineWide + L".old"), std::vector<std::uint8_t>(mineBytes.begin(), mineBytes.end()));
         EXPECT_FALSE(platform::fileExists(realWide)) << scenario.name;
         std::remove(real.c_str());
+        platform::removeFile(mineWide + L".old");
         std::remove(mine.c_str());
     }
 }

@@ -3,6 +3,7 @@
 #include "platform/win32/win.h"
 
 #include <io.h>
+#include <sddl.h>
 #include <winver.h>
 
 #include <gtest/gtest.h>
@@ -109,6 +110,22 @@ TEST(WinSystem, StartupTaskCommandRunsTheProgramAndEnds) {
     ASSERT_TRUE(task.child.has_value());
     EXPECT_EQ(platform::waitForChild(*task.child, 60000), platform::WaitOutcome::Ended);
     EXPECT_NE(slurp(log).find("configure end", before), std::string::npos);
+}
+
+// Where any account can make the lock (Wine 8, version 5), one another account
+// made is not waited for, whether it lets us in or not; an administrator's is.
+TEST(WinSystem, RunLockMadeByAnotherAccountIsNotWaitedFor) {
+    for (const auto& [security, outcome] : {std::pair{L"O:S-1-5-21-7-8-9-1001D:(A;;GA;;;WD)", platform::RunLock::Foreign},
+                                            {L"O:S-1-5-21-7-8-9-1001D:", platform::RunLock::Foreign},
+                                            {L"O:BAD:(A;;GA;;;SY)(A;;GA;;;BA)", platform::RunLock::Held}}) {
+        SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, FALSE};
+        ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(security, SDDL_REVISION_1,
+                                                                          &attributes.lpSecurityDescriptor, nullptr));
+        const HANDLE other = ::CreateMutexW(&attributes, FALSE, L"Global\\addrsmith.run");
+        EXPECT_EQ(platform::acquireRunLock(0).outcome, outcome) << ::GetLastError();
+        platform::releaseRunLock();
+        ::CloseHandle(other);
+    }
 }
 
 TEST(WinSystem, VersionAndClockAreThoseOfARealSystem) {

@@ -5,14 +5,16 @@ opened.
 import os
 
 from ..checks import Checker, section
-from ..lab import MAIN
-from ..program import ROUTE_CMD, commands_for, fetch_paths
+from ..lab import MAIN, STANDARD_INI, read_bytes
+from ..program import INI_PATH, ROUTE_CMD, commands_for, fetch_paths
 from .common import WANT1, new_lab, setup_one
 
 
 def missing_ini(env):
-    """No saved configuration file: nothing runs, nothing is created."""
-    ck = Checker("missing_ini")
+    """No saved configuration file: nothing runs, nothing is created. Then
+    its whole working copy beside it, as a run stopped inside the replace
+    leaves it: put in the file's place, said so, and the run succeeds."""
+    ck, restored = Checker("missing_ini"), Checker("missing_ini_working_copy")
     with new_lab(env, "noini") as lab:
         setup_one(lab, ini=None)
         out = lab.run()
@@ -25,7 +27,19 @@ def missing_ini(env):
         ck.eq(out.backup, None, "no backup created")
         ck.adapter(out, "eth1", ["10.1.0.99/24"], "10.1.0.254", 101)
         ck.metadata_route(out, present=False)
-    return [ck]
+
+        work, copy = env.prefix.ini + ".new", STANDARD_INI.replace("\n", "\r\n").encode("ascii")
+        with open(work, "wb") as f:
+            f.write(copy)
+        out = lab.run()
+        env.show(restored, out)
+        restored.finished(out, success=True)
+        restored.log_order(out, ["config file missing, put back from its working copy %s.new" % INI_PATH, ROUTE_CMD],
+                           "working copy put back before the route")
+        restored.eq(read_bytes(work), None, "working copy gone")
+        restored.ini_written(out, copy, [section("52:54:00:AB:CD:01", ["10.1.0.5"], "10.1.0.1", "255.255.255.0")])
+        restored.adapter(out, "eth1", ["10.1.0.5/24"], "10.1.0.1", 101)
+    return [ck, restored]
 
 
 def missing_gateway(env):

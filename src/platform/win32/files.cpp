@@ -43,14 +43,27 @@ std::optional<std::vector<std::uint8_t>> readFileBytes(const std::wstring& path)
     return bytes;
 }
 
-bool replaceFile(const std::wstring& replaced, const std::wstring& replacement) {
+unsigned long moveFileOver(const std::wstring& source, const std::wstring& destination) {
+    // The system refuses to move over a read-only file.
+    ::SetFileAttributesW(destination.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (::MoveFileExW(source.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return 0;
+    }
+    return ::GetLastError();
+}
+
+unsigned long replaceFile(const std::wstring& replaced, const std::wstring& replacement,
+                          const std::wstring& backup) {
     {
         const win32::KernelHandle file = openExisting(replacement, GENERIC_WRITE);
-        if (!file || ::FlushFileBuffers(file.get()) == FALSE) return false;
+        if (!file || ::FlushFileBuffers(file.get()) == FALSE) return ::GetLastError();
     }
     // No flags: should the old file's attributes and security not carry over
-    // to the new one, the old one stays.
-    return ::ReplaceFileW(replaced.c_str(), replacement.c_str(), nullptr, 0, nullptr, nullptr) != FALSE;
+    // to the new one, the old one stays. With a backup name of our own, a
+    // replace that fails half way leaves the old file under that name, never
+    // under one the system chose.
+    if (::ReplaceFileW(replaced.c_str(), replacement.c_str(), backup.c_str(), 0, nullptr, nullptr)) return 0;
+    return ::GetLastError();
 }
 
 ProfileRead readProfileString(const std::wstring& path, const std::wstring& section,
@@ -71,6 +84,11 @@ bool writeProfileString(const std::wstring& path, const std::wstring& section,
                         const std::wstring& key, const std::wstring& value) {
     return ::WritePrivateProfileStringW(section.c_str(), key.c_str(), value.c_str(), path.c_str()) !=
            FALSE;
+}
+
+void flushProfileWrites(const std::wstring& path) {
+    // Documented to flush the cache; its result says nothing of the file.
+    ::WritePrivateProfileStringW(nullptr, nullptr, nullptr, path.c_str());
 }
 
 }  // namespace platform

@@ -1,6 +1,6 @@
 // The serial console and the event log. Both are written once, at the end of
 // a run, and neither may fail it or hold it up.
-#include "platform/win32/win.h"
+#include "platform/win32/account.h"
 
 #include <string>
 #include <vector>
@@ -51,9 +51,16 @@ bool holdsNumber(HKEY key, const wchar_t* name, DWORD number) {
 
 // Event Viewer takes an event's text from the file its source names. A source
 // never registered, or left naming a copy elsewhere, shows no text at all.
+// Only a run of the system account or an administrator registers it, and
+// only for a copy that no other account can change: pointed at a file that
+// a user may replace, the source would show that user's texts.
 void registerSource(const std::wstring& source) {
     const std::wstring path = platform::executablePath().value_or(std::wstring());
-    if (path.empty()) return;
+    const std::size_t folderEnd = path.find_last_of(L'\\');
+    if (folderEnd == std::wstring::npos || !win32::runsAsSystemOrAdministrators() ||
+        !win32::onlyTrustedMayChange(path) || !win32::onlyTrustedMayChange(path.substr(0, folderEnd))) {
+        return;
+    }
     const std::wstring name = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\" + source;
     HKEY opened = nullptr;
     if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, name.c_str(), 0, nullptr, 0,
@@ -83,26 +90,41 @@ void writeSerialConsole(const std::string& text) {
     if (opened == INVALID_HANDLE_VALUE) return;
     const win32::KernelHandle port(opened);
 
+    // The port's settings stay on it for whoever opens it next: what it had
+    // is put back before it is closed.
+    DCB before{};
+    before.DCBlength = sizeof before;
+    const bool hadState = ::GetCommState(port.get(), &before) != FALSE;
+    COMMTIMEOUTS timeoutsBefore{};
+    const bool hadTimeouts = ::GetCommTimeouts(port.get(), &timeoutsBefore) != FALSE;
+
     // No flow control: a line held low by the far end would stop the write.
-    // Under Wine a pseudo-terminal has no state to give; the time-out below
-    // still bounds the write there.
-    DCB state{};
-    state.DCBlength = sizeof state;
-    if (::GetCommState(port.get(), &state)) {
+    // Nor stopping at a line error. Under Wine a pseudo-terminal has no state
+    // to give; the time-out below still bounds the write there.
+    if (hadState) {
+        DCB state = before;
         state.fOutxCtsFlow = FALSE;
         state.fOutxDsrFlow = FALSE;
         state.fOutX = FALSE;
         state.fInX = FALSE;
         state.fDtrControl = DTR_CONTROL_ENABLE;
         state.fRtsControl = RTS_CONTROL_ENABLE;
+        state.fAbortOnError = FALSE;
         ::SetCommState(port.get(), &state);
     }
     // Without a time-out the write could wait for ever: then nothing is written.
     COMMTIMEOUTS timeouts{};
     timeouts.WriteTotalTimeoutConstant = kSerialWriteMilliseconds;
-    if (!::SetCommTimeouts(port.get(), &timeouts)) return;
-    DWORD written = 0;
-    ::WriteFile(port.get(), text.data(), DWORD(text.size()), &written, nullptr);
+    if (::SetCommTimeouts(port.get(), &timeouts)) {
+        // A line error still pending from whoever used the port last makes
+        // every write fail while it is.
+        DWORD errors = 0;
+        ::ClearCommError(port.get(), &errors, nullptr);
+        DWORD written = 0;
+        ::WriteFile(port.get(), text.data(), DWORD(text.size()), &written, nullptr);
+    }
+    if (hadTimeouts) ::SetCommTimeouts(port.get(), &timeoutsBefore);
+    if (hadState) ::SetCommState(port.get(), &before);
 }
 
 void reportEvent(const std::wstring& source, EventType type, unsigned eventId,
@@ -115,7 +137,11 @@ void reportEvent(const std::wstring& source, EventType type, unsigned eventId,
     const WORD kind = type == EventType::Error     ? EVENTLOG_ERROR_TYPE
                       : type == EventType::Warning ? EVENTLOG_WARNING_TYPE
                                                    : EVENTLOG_INFORMATION_TYPE;
-    ::ReportEventW(log.get(), kind, 0, eventId, nullptr, WORD(texts.size()), 0, texts.data(), nullptr);
+    // Any account may write events under any source: naming ours (the system
+    // account at boot) lets Event Viewer show who wrote each one.
+    std::vector<unsigned char> user = win32::processUser();
+    const PSID sid = user.empty() ? nullptr : reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
+    ::ReportEventW(log.get(), kind, 0, eventId, sid, WORD(texts.size()), 0, texts.data(), nullptr);
 }
 
 }  // namespace platform

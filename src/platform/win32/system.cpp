@@ -4,8 +4,12 @@
 #include <share.h>
 
 #include "platform/system.h"
+#include "platform/win32/account.h"
 #include "platform/win32/stop.h"
 #include "platform/win32/win.h"
+
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <ntsecapi.h>
 #include <vector>
@@ -102,30 +106,154 @@ std::optional<std::wstring> executablePath() {
 std::uint32_t tickMilliseconds() { return ::GetTickCount(); }
 
 namespace {
-// "Global\": one lock for every session, so that a start-up task running as
-// the system account and an administrator's run at a console exclude each
-// other.
-constexpr wchar_t kRunLockName[] = L"Global\\addrsmith.run";
+
+// The lock is one that no account but the system account and administrators
+// can make, hold or shut anyone out of: any other could otherwise make it
+// first and hold up every later run (or, shutting the system account out,
+// switch it off). Only they may open it, and its owner is the Administrators
+// group, which no other account can name as the owner of what it makes.
+constexpr wchar_t kLockSecurity[] = L"O:BAD:(A;;GA;;;SY)(A;;GA;;;BA)";
+
+// From version 6 on it lives in a private namespace whose boundary requires
+// the Administrators group, which no other account can make or open: one for
+// every session, so that a start-up task of the system account and an
+// elevated administrator at a console wait for each other.
+constexpr wchar_t kNamespace[] = L"addrsmith";
+constexpr wchar_t kNamespacedLockName[] = L"addrsmith\\run";
+// Older systems (and Wine 8) have no private namespaces: there it is a name
+// of the whole machine, which any account could have taken first, so a lock
+// that another account made is not waited for.
+constexpr wchar_t kGlobalLockName[] = L"Global\\addrsmith.run";
+
+// The namespace calls of version 6, looked up when needed so that the
+// program still starts on version 5.
+using CreateBoundaryDescriptorCall = HANDLE(WINAPI*)(LPCWSTR, ULONG);
+using AddSidToBoundaryDescriptorCall = BOOL(WINAPI*)(HANDLE*, PSID);
+using DeleteBoundaryDescriptorCall = VOID(WINAPI*)(HANDLE);
+using CreatePrivateNamespaceCall = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, LPVOID, LPCWSTR);
+using OpenPrivateNamespaceCall = HANDLE(WINAPI*)(LPVOID, LPCWSTR);
+using ClosePrivateNamespaceCall = BOOLEAN(WINAPI*)(HANDLE, ULONG);
+
+template <typename Call>
+Call kernelCall(const char* name) {
+    const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+    const FARPROC found = kernel != nullptr ? ::GetProcAddress(kernel, name) : nullptr;
+    return reinterpret_cast<Call>(reinterpret_cast<void (*)()>(found));
+}
+
+struct CloseNamespace {
+    // Closed, not destroyed: other runs may be waiting in it.
+    void operator()(HANDLE space) const {
+        if (const auto close = kernelCall<ClosePrivateNamespaceCall>("ClosePrivateNamespace")) close(space, 0);
+    }
+};
+using NamespaceHandle = win32::Owned<HANDLE, CloseNamespace, nullptr>;
+
 // Open only while the lock is held.
+NamespaceHandle lockNamespace;
 win32::KernelHandle runLock;
+
+// Makes or opens the namespace. 0, ERROR_CALL_NOT_IMPLEMENTED where the
+// system has none, or the system's code (an account outside the boundary).
+unsigned long openLockNamespace(SECURITY_ATTRIBUTES& security) {
+    const auto createBoundary = kernelCall<CreateBoundaryDescriptorCall>("CreateBoundaryDescriptorW");
+    const auto addSid = kernelCall<AddSidToBoundaryDescriptorCall>("AddSIDToBoundaryDescriptor");
+    const auto deleteBoundary = kernelCall<DeleteBoundaryDescriptorCall>("DeleteBoundaryDescriptor");
+    const auto create = kernelCall<CreatePrivateNamespaceCall>("CreatePrivateNamespaceW");
+    const auto open = kernelCall<OpenPrivateNamespaceCall>("OpenPrivateNamespaceW");
+    if (!createBoundary || !addSid || !deleteBoundary || !create || !open) return ERROR_CALL_NOT_IMPLEMENTED;
+    HANDLE boundary = createBoundary(kNamespace, 0);
+    if (boundary == nullptr) return ::GetLastError() != 0 ? ::GetLastError() : ERROR_CALL_NOT_IMPLEMENTED;
+    BYTE administrators[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof administrators;
+    unsigned long error = 0;
+    if (!::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size) ||
+        !addSid(&boundary, administrators)) {
+        error = ::GetLastError();
+    }
+    // The first run makes it, the others open it; one whose last run ended
+    // just then is gone before it opens, and made anew.
+    for (int tries = 0; error == 0 && !lockNamespace && tries < 3; ++tries) {
+        lockNamespace = NamespaceHandle(create(&security, boundary, kNamespace));
+        if (lockNamespace) break;
+        error = ::GetLastError();
+        if (error != ERROR_ALREADY_EXISTS) break;
+        lockNamespace = NamespaceHandle(open(boundary, kNamespace));
+        error = lockNamespace ? 0 : ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) error = 0;
+    }
+    deleteBoundary(boundary);
+    if (!lockNamespace && error == 0) error = ERROR_PATH_NOT_FOUND;
+    return error;
+}
+
+// Whether the object was made by the system account or an administrator
+// (whose runs make it with the Administrators group as its owner).
+bool madeBySystemOrAdministrators(HANDLE object) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                          nullptr, &descriptor) != ERROR_SUCCESS) {
+        return false;
+    }
+    const win32::LocalMemory held(descriptor);
+    return win32::isSystemOrAdministrators(owner);
+}
+
+// The machine-wide lock of the older systems: made, or another run's opened
+// when the system account or an administrator made it. Without a lock to
+// wait for, nothing, and `result` says why.
+HANDLE openGlobalLock(SECURITY_ATTRIBUTES& security, RunLockResult& result) {
+    HANDLE mutex = ::CreateMutexW(&security, FALSE, kGlobalLockName);
+    if (mutex == nullptr && ::GetLastError() == ERROR_ACCESS_DENIED) {
+        // Made by a run whose lock lets us wait on it but not more (one of
+        // an earlier version). Waiting and letting go take SYNCHRONIZE only,
+        // reading its owner READ_CONTROL.
+        mutex = ::OpenMutexW(SYNCHRONIZE | READ_CONTROL, FALSE, kGlobalLockName);
+        // Every run's lock lets the system account and administrators in
+        // that far: one that shuts them out is another account's.
+        if (mutex == nullptr && ::GetLastError() == ERROR_ACCESS_DENIED &&
+            win32::runsAsSystemOrAdministrators()) {
+            result.outcome = RunLock::Foreign;
+            return nullptr;
+        }
+    }
+    if (mutex == nullptr) {
+        result.errorCode = ::GetLastError();
+        return nullptr;
+    }
+    if (!madeBySystemOrAdministrators(mutex)) {
+        ::CloseHandle(mutex);
+        result.outcome = RunLock::Foreign;
+        return nullptr;
+    }
+    return mutex;
+}
+
 }  // namespace
 
 RunLockResult acquireRunLock(unsigned milliseconds) {
     RunLockResult result;
     releaseRunLock();
-    HANDLE mutex = ::CreateMutexW(nullptr, FALSE, kRunLockName);
-    if (mutex == nullptr && ::GetLastError() == ERROR_ACCESS_DENIED) {
-        // Made by a run under another account, whose default security lets
-        // others wait on it but not open it for everything. Letting it go is
-        // documented to need MUTEX_MODIFY_STATE; where even that is refused,
-        // waiting on it is still worth more than no lock.
-        mutex = ::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, kRunLockName);
-        if (mutex == nullptr && ::GetLastError() == ERROR_ACCESS_DENIED) {
-            mutex = ::OpenMutexW(SYNCHRONIZE, FALSE, kRunLockName);
-        }
+    SECURITY_ATTRIBUTES security{sizeof security, nullptr, FALSE};
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kLockSecurity, SDDL_REVISION_1,
+                                                               &security.lpSecurityDescriptor, nullptr)) {
+        result.errorCode = ::GetLastError();
+        return result;
+    }
+    const win32::LocalMemory descriptor(security.lpSecurityDescriptor);
+
+    HANDLE mutex = nullptr;
+    const unsigned long namespaceError = openLockNamespace(security);
+    if (namespaceError == ERROR_CALL_NOT_IMPLEMENTED) {
+        mutex = openGlobalLock(security, result);
+    } else if (namespaceError != 0) {
+        result.errorCode = namespaceError;
+    } else if ((mutex = ::CreateMutexW(&security, FALSE, kNamespacedLockName)) == nullptr) {
+        result.errorCode = ::GetLastError();
     }
     if (mutex == nullptr) {
-        result.errorCode = ::GetLastError();
+        lockNamespace.reset();
         return result;
     }
     runLock = win32::KernelHandle(mutex);
@@ -146,7 +274,7 @@ RunLockResult acquireRunLock(unsigned milliseconds) {
         result.errorCode = ::GetLastError();
         break;
     }
-    runLock.reset();
+    releaseRunLock();
     return result;
 }
 
@@ -154,6 +282,7 @@ unsigned long releaseRunLock() {
     unsigned long errorCode = 0;
     if (runLock && !::ReleaseMutex(runLock.get())) errorCode = ::GetLastError();
     runLock.reset();
+    lockNamespace.reset();
     return errorCode;
 }
 
