@@ -211,12 +211,14 @@ HANDLE openGlobalLock(SECURITY_ATTRIBUTES& security, RunLockResult& result) {
         // reading its owner READ_CONTROL.
         mutex = ::OpenMutexW(SYNCHRONIZE | READ_CONTROL, FALSE, kGlobalLockName);
         // Every run's lock lets the system account and administrators in
-        // that far: one that shuts them out is another account's.
-        if (mutex == nullptr && ::GetLastError() == ERROR_ACCESS_DENIED &&
-            win32::runsAsSystemOrAdministrators()) {
+        // that far: one that shuts them out is another account's. The
+        // error is kept first: the account's check makes calls of its own.
+        const unsigned long error = mutex == nullptr ? ::GetLastError() : 0;
+        if (error == ERROR_ACCESS_DENIED && win32::runsAsSystemOrAdministrators()) {
             result.outcome = RunLock::Foreign;
             return nullptr;
         }
+        ::SetLastError(error);
     }
     if (mutex == nullptr) {
         result.errorCode = ::GetLastError();
