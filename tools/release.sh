@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Builds the release from nothing: addrsmith.exe in a freshly configured
 # build/release, with the same toolchain as build/windows,
-# dist/addrsmith-<version>-x64.zip holding it, INSTALL.txt (the README's
-# deployment section) and SHA256SUMS, and dist/addrsmith-<version>-x64.msi,
-# the Windows Installer package of the same exe (tools/msi/build.sh). The
-# metadata service's address comes from METADATA_BASE_URL, as the build
-# setting of that name (its default when unset or empty): a platform that
-# builds and tests with its own host must ship that host, or every boot
-# waits for a service that is not there.
+# dist/addrsmith-<version>-x64.zip holding it, INSTALL.txt (the deployment
+# guide, docs/deployment.md) and SHA256SUMS, and
+# dist/addrsmith-<version>-x64.msi, the Windows Installer package of the
+# same exe (tools/msi/build.sh). The metadata service's address comes from
+# METADATA_BASE_URL, as the build setting of that name (its default when
+# unset or empty): a platform that builds and tests with its own host must
+# ship that host, or every boot waits for a service that is not there.
 # The exe carries no build time or folder (tools/check_reproducible.py
 # checks that); the zip's members have a fixed order and the commit's time.
 # Names the service's address, then prints the exe's SHA-256 last: a rebuild
@@ -60,17 +60,16 @@ with open("build/release/addrsmith.exe", "rb") as f:
 # What INSTALL.txt names must be what the exe asks (a wide, terminated text).
 if (url + "\0").encode("utf-16-le") not in exe:
     sys.exit("release.sh: the exe does not hold the metadata address %s" % url)
-readme = open("README.md", encoding="utf-8").read()
-start = readme.index("\n## Deployment\n") + 1
-end = readme.find("\n## ", start)
+guide = open("docs/deployment.md", encoding="utf-8").read()
 install = ("addrsmith %s for Windows x64, built from commit %s.\n\n"
            "It asks the instance-metadata service at %s: a rebuild that is to give\n"
-           "the same exe sets METADATA_BASE_URL to that (README, \"Checking a release\").\n\n"
+           "the same exe sets METADATA_BASE_URL to that (\"Checking a release\" below).\n\n"
            "SHA256SUMS holds the SHA-256 of both files here: on Windows compare it with\n"
-           "`certutil -hashfile addrsmith.exe SHA256`. The README's \"Checking a release\"\n"
+           "`certutil -hashfile addrsmith.exe SHA256`. \"Checking a release\" below\n"
            "says how to rebuild the exe from the source and get the same hash.\n\n"
-           "What follows is the Deployment section of the README of that commit.\n\n"
-           % (version, commit, url)) + readme[start:end if end >= 0 else None].rstrip() + "\n"
+           "What follows is the deployment guide (docs/deployment.md) of that commit;\n"
+           "the other guides it names are in docs/ of the source at that commit.\n\n"
+           % (version, commit, url)) + guide.rstrip() + "\n"
 install = install.replace("\n", "\r\n").encode("utf-8")  # for Notepad
 members = [("addrsmith.exe", exe), ("INSTALL.txt", install)]
 sums = "".join("%s  %s\n" % (hashlib.sha256(data).hexdigest(), name) for name, data in members)

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs every test: the layer check, the native unit tests (also under
+# Runs every test: the layer check, the check that docs/messages.md explains
+# every line the program can print, the native unit tests (also under
 # sanitizers), the Windows-layer tests under Wine, the import check of
 # addrsmith.exe, the check that a second build of it gives the same bytes,
 # the end-to-end scenarios (root, for network namespaces), a short fuzzing
@@ -13,6 +14,8 @@ tools/setup.sh || exit 1
 status=0
 echo "== layer order of the includes"
 { tools/check_layers.py && tools/check_layers.py --self-test; } || status=1
+echo "== every line the program can print explained in docs/messages.md"
+{ tools/check_messages.py && tools/check_messages.py --self-test; } || status=1
 echo "== native unit tests"
 (cd build/native && ctest --output-on-failure) || status=1
 echo "== native unit tests with AddressSanitizer and UndefinedBehaviorSanitizer"

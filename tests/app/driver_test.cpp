@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/driver.h"
+#include "app/entry.h"
 #include "core/settings.h"
 #include "sim/commands.h"
 #include "sim/sim.h"
@@ -248,5 +249,55 @@ TEST_F(Driver, MetadataServiceAwaitedOnlyWhileItGivesNoAnswerOrABusyOne) {
         }
         EXPECT_EQ(readFile(iniPath), "[eth0]\nGATEWAY=10.0.0.1\n");
         EXPECT_FALSE(fileExistsOnDisk(backupPath));
+    }
+}
+
+TEST_F(Driver, CommandLineOfTheServiceAndEverythingElseRunsAsAtBoot) {
+    const std::string path = "\"C:\\Program Files\\addrsmith\\addrsmith.exe\" --service";
+    const std::string installed = "service addrsmith installed (starts at the next boot, or now with: sc start addrsmith): ";
+    const platform::RemoveResult removed, notStopped{0, false}, missing{1060, true};
+    struct Case {
+        std::vector<std::string> arguments;
+        unsigned long dispatchError, installError;
+        platform::RemoveResult remove;
+        int status;
+        std::string output;  // its first line; "" for a run as at boot
+    };
+    const Case cases[] = {
+        {{"--install-service"}, 0, 0, removed, 0, installed + path},
+        {{"--interval", "120", "--Install-Service"}, 0, 0, removed, 0, installed + path + " --interval 120"},
+        {{"--install-service"}, 0, 5, removed, 1, "service addrsmith not installed: run it from an elevated prompt (error 5)"},
+        {{"--install-service"}, 0, 1073, removed, 1,
+         "service addrsmith not installed: it is installed already (--remove-service removes it) (error 1073)"},
+        {{"--install-service", "--interval", "4"}, 0, 0, removed, 2,
+         "--interval takes a whole number of seconds from 5 to 3600, not \"4\""},
+        {{"--install-service", "--interval"}, 0, 0, removed, 2, "--interval takes a whole number of seconds from 5 to 3600, not \"\""},
+        {{"--install-service", "now"}, 0, 0, removed, 2, "unknown argument \"now\" (see --help)"},
+        {{"--install-service", "--remove-service"}, 0, 0, removed, 2,
+         "--install-service, --remove-service and --service go alone (see --help)"},
+        {{"--remove-service"}, 0, 0, removed, 0, "service addrsmith stopped and removed"},
+        {{"--remove-service"}, 0, 0, missing, 1, "service addrsmith not removed: it is not installed (error 1060)"},
+        {{"--remove-service"}, 0, 0, notStopped, 1,
+         "service addrsmith removed, but still running after 60 s: it goes once it has stopped"},
+        {{"--service"}, 1063, 0, removed, 1,
+         "--service is for the service manager; start the service with: sc start addrsmith (error 1063)"},
+        {{"/?"}, 0, 0, removed, 0, "addrsmith 7.8.9: sets the static IPv4 addresses, mask and gateway of this cloud machine's"},
+        {{"--interval", "4", "/quiet"}, 0, 0, removed, 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments[0] + " " + c.output);
+        sim::resetSystem();
+        sim::setLocalTime({2026, 3, 4, 5, 6, 7});
+        sim::setConsoleFile(consolePath);
+        std::remove(logPath.c_str());
+        platform::redirectOutputToLog(settings().runLog);
+        settings().version = L"7.8.9";
+        sim::setServiceErrors(c.dispatchError, c.installError, c.remove);
+
+        EXPECT_EQ(programMain(c.arguments), c.status);
+
+        const std::string output = logText();
+        EXPECT_EQ(output.substr(0, output.find('\n')), c.output.empty() ? "start time 2026-3-4, 5: 6: 7" : c.output);
+        EXPECT_EQ(sim::keyWaits(), c.output.empty() ? 1u : 0u);
     }
 }
