@@ -28,9 +28,11 @@ with N.
 """
 import argparse
 import os
+import shutil
 import statistics
 import subprocess
 import sys
+import time
 
 sys.dont_write_bytecode = True  # keep the source tree clean of __pycache__
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -40,7 +42,8 @@ from e2elib.checks import parse_ini  # noqa: E402
 from e2elib.env import Env, add_arguments  # noqa: E402
 from e2elib.lab import MAIN, STANDARD_INI, Desired, Lab, metadata_tree  # noqa: E402
 from e2elib.machine import METADATA_ADDRESS, Adapter, mask_to_prefix  # noqa: E402
-from e2elib.scenarios.common import secondaries  # noqa: E402
+from e2elib.scenarios.common import ETH1, WANT1, secondaries  # noqa: E402
+from e2elib.scenarios.service import EXE, INTERVAL, service_pid, wait_for_blocks  # noqa: E402
 
 # The three secondary adapters as they start (stale) and as the service
 # wants them.
@@ -210,6 +213,70 @@ def busy_service(lab):
     return closed_after(out, normal, "busy-service"), out.seconds
 
 
+def service_figures(env, repeat, checks):
+    """The service (interval INTERVAL) on the main adapter and eth1: seconds
+    from an adapter's attach (listed at once) and from an address added on
+    the metadata service to the saved file holding it; a quiet check's
+    requests and milliseconds, the peak memory after 100 and `checks` checks;
+    how long `net stop` takes."""
+    with Lab("figures-service", env.prefix, env.exe, env.workdir) as lab:
+        lab.add(MAIN, ETH1)
+        lab.serve(metadata_tree([WANT1]))
+        lab.files(STANDARD_INI)
+        folder = os.path.join(lab.prefix.path, "drive_c", "Program Files", "addrsmith")
+        os.makedirs(folder, exist_ok=True)
+        shutil.copyfile(env.exe, os.path.join(folder, "addrsmith.exe"))
+        lab.start_services()
+        try:
+            lab.wine([EXE, "--install-service", "--interval", str(INTERVAL)])
+            lab.wine(["net", "start", "addrsmith"])
+            wait_for_blocks(lab, 1, 60)
+            attach, change, wanted = [], [], [WANT1]
+            for n in range(repeat):
+                print("measuring: the service, round %d of %d ..." % (n + 1, repeat), file=sys.stderr)
+                # A new adapter each time: Wine goes on listing one that has gone.
+                mac = "52:54:00:ab:ce:%02x" % (0x40 + n)
+                wanted.append(Desired(mac, "10.%d.0.5" % (40 + n), gateway="10.%d.0.1" % (40 + n)))
+                lab.serve(metadata_tree(wanted))
+                attach.append(saved_after(lab, lambda: lab.add(Adapter("new%d" % n, mac, [], None, metric=140 + n)), mac))
+                more = Desired(WANT1.mac, WANT1.primary, [WANT1.primary, "10.1.0.%d" % (6 + n)], gateway="10.1.0.1")
+                change.append(saved_after(lab, lambda: lab.serve(metadata_tree([more] + wanted[1:])), more.ips[-1]))
+            lab.observe()
+            memory, quiet = {}, []
+            while len(memory) < 2:
+                time.sleep(INTERVAL)
+                requests = lab.observe().requests
+                quiet += [requests[i:i + 2 + 4 * len(wanted)] for i in range(0, len(requests), 2 + 4 * len(wanted))]
+                for count in (100, checks):
+                    if len(quiet) >= count and count not in memory:
+                        memory[count] = vm_hwm(service_pid(lab))
+            asked = time.time()
+            lab.wine(["net", "stop", "addrsmith"])
+            while service_pid(lab):
+                time.sleep(0.05)
+            stopped = time.time() - asked
+        finally:
+            lab.wine([EXE, "--remove-service"])
+    per_check = [1000 * (c[-1]["t"] - c[0]["t"]) for c in quiet if len(c) == 2 + 4 * len(wanted)]
+    return attach, change, (len(wanted), per_check, memory), stopped
+
+
+def saved_after(lab, act, text):
+    """Seconds from `act` to the saved file holding `text`."""
+    start = time.time()
+    act()
+    while text.upper() not in (lab.observe().ini or b"").decode("latin-1").upper():
+        if time.time() - start > 60:
+            raise RuntimeError("the service did not save %s within 60 s" % text)
+        time.sleep(0.05)
+    return time.time() - start
+
+
+def vm_hwm(pid):
+    with open("/proc/%d/status" % pid) as f:
+        return int([line.split()[1] for line in f if line.startswith("VmHWM:")][0])
+
+
 def metadata_address(lab, verb):
     lab.machine.ip("addr", verb, METADATA_ADDRESS + "/32", "dev", "lo")
 
@@ -257,6 +324,7 @@ def main_with(args):
             lab.add(MAIN, *[bare(adapter) for adapter, _ in pairs])
             growth.append((count, measure(lab, pairs, min(args.repeat, GROWTH_ROUNDS), "%d adapters" % count)))
             lab.prefix.kill_server()
+    attach, change, (adapters, per_check, memory), stopped = service_figures(env, args.repeat, args.service_checks)
 
     t1 = statistics.median(trivial.seconds)
     floor = floor_of(trivial, children, sessions, tables)
@@ -310,6 +378,16 @@ def main_with(args):
     # How far the middle machine lies off the straight line through the others.
     off = [lines_at[mid][i] - (lines_at[low][i] + slopes[i] * (mid - low)) for i in range(3)]
 
+    lines += ["", "| The service (interval %d s) | |" % INTERVAL, "|---|---|",
+              "| an adapter attached and listed at once, to the saved file holding it | %s |" % spread(attach),
+              "| an address added on the metadata service, to the saved file holding it | %s |" % spread(change),
+              "| a quiet check (%d adapters listed): requests, time | %d, %s ms (%.0f to %.0f) |" % (
+                  adapters, 2 + 4 * adapters, "%.0f" % statistics.median(per_check), min(per_check), max(per_check)),
+              "| peak memory of the service after %s checks | %s |" % (" / ".join(map(str, sorted(memory))),
+                                                                        " / ".join("%.1f MiB" % (memory[k] / 1024.0)
+                                                                                   for k in sorted(memory))),
+              "| `net stop` to the process gone | %.2f s |" % stopped]
+
     size = os.path.getsize(env.exe)
     lines.append("")
     lines.append("| Program | |")
@@ -361,6 +439,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     add_arguments(parser)
     parser.add_argument("--repeat", type=int, default=5, help="rounds per measurement (median)")
+    parser.add_argument("--service-checks", type=int, default=100, help="quiet checks before the service's memory is read again")
     args = parser.parse_args()
     try:
         return main_with(args)

@@ -146,6 +146,8 @@ def main(argv=None):
             p.add_argument("only", nargs="*", help="run only these scenarios")
         if name == "figures":
             p.add_argument("--repeat", type=int, default=5, help="runs per measurement (median)")
+            p.add_argument("--service-checks", type=int, default=100,
+                           help="quiet checks before the service's memory is read again")
     args = parser.parse_args(argv)
     handler = {"demo": cmd_demo, "test": cmd_test, "figures": cmd_figures, "list": cmd_list}[args.command]
     try:

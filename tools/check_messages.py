@@ -45,6 +45,9 @@ SOURCE_SUFFIXES = (".cpp", ".h", ".h.in")
 # each with the reason it needs no explanation.
 NOT_PRINTED = {
     "Microsoft Internet Explorer": "the user agent every metadata request sends",
+    "Sets the static IPv4 addresses, mask and gateway of the machine's additional network adapters "
+    "from the cloud platform's instance-metadata service: at start, and whenever an adapter is "
+    "attached or the metadata changes.": "the service's description, which the service manager shows",
 }
 
 # A C conversion (%ls, %lu, %02x, %2d, %s...) or a message table insert

@@ -55,25 +55,20 @@ CommandLine invalid(const std::wstring& error) {
 }
 
 void printHelp() {
-    logWide(L"addrsmith %ls: sets the static IPv4 addresses, mask and gateway of this cloud machine's\n"
-            L"additional network adapters as the instance-metadata service lists them.\n"
-            L"\n"
-            L"  addrsmith.exe\n"
-            L"      one run, as at every boot: the run log %ls, the closing line, then a key\n"
-            L"  addrsmith.exe --install-service [--interval S]\n"
-            L"      registers the service \"addrsmith\" (automatic start, local system account): a run at\n"
-            L"      every start, then adapters attached later and changed addresses applied while the\n"
-            L"      machine runs, the metadata service asked every S seconds (%u to %u, default %u).\n"
-            L"      It starts at the next boot, or now with: sc start addrsmith\n"
-            L"  addrsmith.exe --remove-service\n"
-            L"      stops the service and removes it\n"
-            L"  addrsmith.exe --help, /?\n"
-            L"      this text\n"
-            L"\n"
-            L"Use the service or a start-up task that runs addrsmith.exe, not both. Installing and\n"
-            L"removing need an elevated prompt.\n",
-            settings().version.c_str(), settings().runLog.c_str(), kShortestIntervalSeconds,
-            kLongestIntervalSeconds, kDefaultIntervalSeconds);
+    logWide(L"addrsmith %ls: the static IPv4 settings of this machine's additional network adapters, "
+            L"as the cloud platform's instance-metadata service lists them\n",
+            settings().version.c_str());
+    logWide(L"  addrsmith.exe: one run, as at every boot (the closing line, then a key)\n");
+    logWide(L"  addrsmith.exe --install-service [--interval S]: installs the service \"addrsmith\": a run at every "
+            L"start, then adapters attached later and changed addresses applied, the metadata service "
+            L"asked every S seconds (%u to %u, default %u); it starts at the next boot, or with: "
+            L"sc start addrsmith\n",
+            kShortestIntervalSeconds, kLongestIntervalSeconds, kDefaultIntervalSeconds);
+    logWide(L"  addrsmith.exe --remove-service: stops the service and removes it\n");
+    logWide(L"  addrsmith.exe --help, /?: this text\n");
+    logWide(L"Run log: %ls. Use the service or a start-up task, not both. Installing and removing need an "
+            L"elevated prompt.\n",
+            settings().runLog.c_str());
 }
 
 int installService(std::optional<unsigned> intervalSeconds) {

@@ -117,7 +117,8 @@ private:
         } else {
             const unsigned doublings = std::min(failedRuns_, 12u);
             ++failedRuns_;
-            retryAt_ = now + std::min(interval_ << doublings, kLongestRetryMilliseconds);
+            retryAt_ = now + static_cast<std::uint32_t>(std::min<std::uint64_t>(
+                                 std::uint64_t{interval_} << doublings, kLongestRetryMilliseconds));
         }
         nextLook_ = now + kLookMilliseconds;
         scheduleCheck(now);
@@ -203,7 +204,8 @@ private:
             return RunReason::Console;
         }
         failingSince_.reset();
-        if (!lastTried_) return RunReason::AgainAfterFailure;
+        // No run got as far as the metadata yet: the retries see to that.
+        if (!lastTried_) return RunReason::Console;
         return sameConfiguration(*asked, *lastTried_) ? RunReason::Console : RunReason::MetadataChanged;
     }
 

@@ -281,7 +281,7 @@ TEST_F(Driver, CommandLineOfTheServiceAndEverythingElseRunsAsAtBoot) {
          "service addrsmith removed, but still running after 60 s: it goes once it has stopped"},
         {{"--service"}, 1063, 0, removed, 1,
          "--service is for the service manager; start the service with: sc start addrsmith (error 1063)"},
-        {{"/?"}, 0, 0, removed, 0, "addrsmith 7.8.9: sets the static IPv4 addresses, mask and gateway of this cloud machine's"},
+        {{"/?"}, 0, 0, removed, 0, "addrsmith 7.8.9: the static IPv4 settings of this machine's additional network adapters, as the cloud platform's instance-metadata service lists them"},
         {{"--interval", "4", "/quiet"}, 0, 0, removed, 0, ""},
     };
     for (const Case& c : cases) {
