@@ -35,7 +35,7 @@ struct RemoveResult {
     bool stopped = true;          // false: still running after the wait
 };
 // Asks the service to stop, waits up to `stopWaitMilliseconds` for it to
-// have stopped and its process to have ended, and deletes it. A service that has not stopped by then is
+// have stopped, and deletes it. A service that has not stopped by then is
 // deleted as soon as it does.
 RemoveResult removeService(const std::wstring& name, unsigned stopWaitMilliseconds);
 

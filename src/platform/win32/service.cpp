@@ -129,16 +129,6 @@ RemoveResult removeService(const std::wstring& name, unsigned stopWaitMillisecon
         result.errorCode = ::GetLastError();
         return result;
     }
-    // Its process too: a service tells the manager it has stopped a moment
-    // before its process ends, and until then its exe can be neither deleted
-    // nor replaced (an uninstall right after would have to leave it).
-    SERVICE_STATUS_PROCESS process{};
-    DWORD needed = 0;
-    const win32::KernelHandle running(
-        ::QueryServiceStatusEx(opened.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&process),
-                               sizeof process, &needed) && process.dwProcessId != 0
-            ? ::OpenProcess(SYNCHRONIZE, FALSE, process.dwProcessId)
-            : nullptr);
     SERVICE_STATUS status{};
     // Not running, or already stopping: nothing to ask, only to wait for.
     ::ControlService(opened.get(), SERVICE_CONTROL_STOP, &status);
@@ -151,11 +141,6 @@ RemoveResult removeService(const std::wstring& name, unsigned stopWaitMillisecon
             break;
         }
         ::Sleep(kLookMilliseconds);
-    }
-    if (result.stopped && running) {
-        const DWORD spent = ::GetTickCount() - start;
-        const DWORD left = spent < stopWaitMilliseconds ? stopWaitMilliseconds - spent : 0;
-        result.stopped = ::WaitForSingleObject(running.get(), left) == WAIT_OBJECT_0;
     }
     if (!::DeleteService(opened.get())) result.errorCode = ::GetLastError();
     return result;
