@@ -89,10 +89,7 @@ public:
         RunReason reason = RunReason::ServiceStarted;
         Mac appeared{};
         for (;;) {
-            if (reason != RunReason::Console) {
-                if (!runFor(reason, appeared)) break;
-                reason = RunReason::Console;
-            }
+            if (reason != RunReason::Console && !runFor(reason, appeared)) break;
             sleepUntilNextDue();
             if (platform::stopRequested()) break;
             reason = whatIsDue(appeared);
