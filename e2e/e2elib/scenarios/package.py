@@ -1,7 +1,6 @@
 """The Windows Installer package, in a fresh prefix: installed, upgraded, removed; a refused INTERVAL leaves nothing."""
 import os
 import re
-import shutil
 import subprocess
 
 from .. import wine
@@ -14,11 +13,11 @@ from .service import EXE, SERVICE_KEY, wait_for_blocks
 
 
 def package_lifecycle(env):
-    ck, path, versions = Checker("package_lifecycle"), os.path.join(env.workdir, "package-prefix"), ["1.0.0", "1.0.1"]
+    ck, versions = Checker("package_lifecycle"), ["1.0.0", "1.0.1"]
+    path = os.path.join(env.workdir, "package-%d" % os.getpid())  # fresh: nothing installed, no service to boot
     msis = [os.path.join(env.workdir, "addrsmith-%s-x64.msi" % version) for version in versions]
     for version, msi in zip(versions, msis):
         subprocess.run([os.path.join(REPO, "tools", "msi", "build.sh"), env.exe, version, msi], check=True)
-    shutil.rmtree(path, True)  # fresh: no earlier install, no service that boots with it
     prefix, folder = wine.Prefix(path).create(env.doubles), os.path.join(path, "drive_c", "Program Files", "addrsmith")
     with Lab("package", prefix, env.exe, env.workdir) as lab:
         def msiexec(action, msi, *properties):
