@@ -1,17 +1,21 @@
 #!/usr/bin/env bash
 # Builds the release from nothing: addrsmith.exe in a freshly configured
-# build/release, with the same toolchain as build/windows, and
+# build/release, with the same toolchain as build/windows,
 # dist/addrsmith-<version>-x64.zip holding it, INSTALL.txt (the deployment
-# guide, docs/deployment.md) and SHA256SUMS. The metadata service's address comes
-# from METADATA_BASE_URL, as the build setting of that name (its default
-# when unset or empty): a platform that builds and tests with its own host
-# must ship that host, or every boot waits for a service that is not there.
+# guide, docs/deployment.md) and SHA256SUMS, and
+# dist/addrsmith-<version>-x64.msi, the Windows Installer package of the
+# same exe (tools/msi/build.sh). The metadata service's address comes from
+# METADATA_BASE_URL, as the build setting of that name (its default when
+# unset or empty): a platform that builds and tests with its own host must
+# ship that host, or every boot waits for a service that is not there.
 # The exe carries no build time or folder (tools/check_reproducible.py
 # checks that); the zip's members have a fixed order and the commit's time.
 # An address that is not http://host[:port][/prefix] stops it at the
 # configure step; a host outside 169.254.0.0/16 is built with a warning.
 # Names the service's address, then prints the exe's SHA-256 last: a rebuild
-# of the same commit with the same address on Debian 12 prints the same.
+# of the same commit with the same address on Debian 12 prints the same. The
+# package's own bytes differ from build to build; the release stops unless
+# the exe inside it is the zip's.
 #
 #   [METADATA_BASE_URL=http://...] tools/release.sh
 set -euo pipefail
@@ -19,7 +23,7 @@ cd "$(dirname "$0")/.."
 
 # The build needs only these; anything missing comes with the test setup's
 # packages (root only then).
-for tool in cmake make x86_64-w64-mingw32-g++-win32 x86_64-w64-mingw32-windres python3; do
+for tool in cmake make x86_64-w64-mingw32-g++-win32 x86_64-w64-mingw32-windres python3 wixl msiextract msibuild; do
   command -v "$tool" >/dev/null || { tools/setup.sh --install-only; break; }
 done
 
@@ -85,7 +89,24 @@ with zipfile.ZipFile(zip_path, "w") as z:
 EOF
 echo "== $zip"
 python3 -m zipfile -l "$zip"
+
+msi=dist/addrsmith-$version-x64.msi
+tools/msi/build.sh build/release/addrsmith.exe "$version" "$msi"
+# What the package installs is what the zip holds: taken out of both again.
+unpacked=$(mktemp -d)
+trap 'rm -rf "$unpacked"' EXIT
+msiextract -C "$unpacked" "$msi" >/dev/null
+in_msi=$(sha256sum "$unpacked/addrsmith/addrsmith.exe" | cut -d' ' -f1)
+in_zip=$(python3 -c 'import hashlib, sys, zipfile; print(hashlib.sha256(zipfile.ZipFile(sys.argv[1]).read(sys.argv[2])).hexdigest())' \
+         "$zip" "addrsmith-$version-x64/addrsmith.exe")
+if [ "$in_msi" != "$in_zip" ]; then
+  echo "release.sh: the exe in $msi ($in_msi) is not the zip's ($in_zip)" >&2
+  rm -f "$msi"
+  exit 1
+fi
+echo "== $msi: its addrsmith.exe is the zip's"
 echo "zip sha256: $(sha256sum "$zip" | cut -d' ' -f1)"
+echo "msi sha256: $(sha256sum "$msi" | cut -d' ' -f1)"
 if [ -n "$url_warning" ]; then echo "release.sh: warning: $url_warning" >&2; fi
 echo "metadata service: $url (METADATA_BASE_URL)"
 sha256sum build/release/addrsmith.exe | sed 's| .*|  addrsmith.exe|'

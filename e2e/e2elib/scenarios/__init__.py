@@ -5,7 +5,7 @@ A scenario is a function taking the harness `Env` and returning a list of
 two parts). They live by theme in the modules here; SCENARIOS names them
 and gives the order `list` and `test` go by.
 """
-from . import commands, files, metadata, proxy, service, success
+from . import commands, files, metadata, package, proxy, service, success
 
 SCENARIOS = [
     ("two_adapters_change", success.two_adapters_change),
@@ -34,4 +34,5 @@ SCENARIOS = [
     ("proxy_configured", proxy.proxy_configured),
     # Last: it installs a service, which any later boot of the prefix would start.
     ("service_follows_changes", service.service_follows_changes),
+    ("package_lifecycle", package.package_lifecycle),
 ]
