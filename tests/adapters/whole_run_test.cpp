@@ -223,7 +223,7 @@ INSTANTIATE_TEST_SUITE_P(States, DetectionTest, ::testing::ValuesIn(kDetections)
 
 // Whole lives of the service (interval 60 s, no random delay): why it runs,
 // the netsh commands (with when they start), its serial lines after the
-// first run's, and when it has ended.
+// first run's; each has ended at the moment of its stop.
 struct Life {
     const char* what;
     std::function<void()> script;  // on top of Ethernet 2 listed and stale
@@ -231,7 +231,6 @@ struct Life {
     std::vector<std::string> reasons;  // the lines saying why a block runs, or ends
     std::vector<std::pair<std::wstring, std::uint64_t>> netsh;  // after the first run's two
     std::vector<std::string> serial;
-    std::uint64_t endsAt;
     std::size_t requests = 0;  // when given
 };
 
@@ -248,16 +247,12 @@ const std::wstring kAddA = L"address name=\"Ethernet 2\" 10.0.1.6 255.255.255.0"
 const std::wstring kSetB = L"address name=\"Ethernet 3\" static 10.0.2.5 255.255.0.0 10.0.2.1";
 void listBoth() { sim::setHttpBody(kMacs, "52:54:00:00:00:01/\n52:54:00:ab:cd:ef/\n52:54:00:01:02:03/\n"); }
 void attachB(std::uint64_t at) { sim::addAdapterAtTime(at, adapterWith(L"Ethernet 3", kMacB, {}, 0, "")); }
-void unreachable(const std::wstring& url) {
-    sim::HttpAnswer answer;
-    answer.kind = sim::HttpAnswer::Kind::Unreachable;
-    sim::setHttpAnswer(url, answer);
-}
-void macsAnswer(unsigned status, const char* body) {
-    sim::HttpAnswer answer;
-    answer.status = status;
-    answer.body = body;
-    sim::setHttpAnswer(kMacs, answer);
+void answer(const std::wstring& url, unsigned status, const char* body, bool reached = true) {
+    sim::HttpAnswer a;
+    a.kind = reached ? sim::HttpAnswer::Kind::Body : sim::HttpAnswer::Kind::Unreachable;
+    a.status = status;
+    a.body = body;
+    sim::setHttpAnswer(url, a);
 }
 
 class ServiceLife : public WholeRunTest, public ::testing::WithParamInterface<Life> {};
@@ -275,7 +270,7 @@ TEST_P(ServiceLife, RunsOnlyForAChangeAndStopsAtOnce) {
 
     EXPECT_EQ(programMain({"--service", "--interval", "60"}), 0);
 
-    EXPECT_EQ(sim::nowMilliseconds(), c.endsAt);
+    EXPECT_EQ(sim::nowMilliseconds(), c.stopAt);
     std::vector<std::string> reasons;
     std::istringstream log(logText());
     for (std::string line; std::getline(log, line);) {
@@ -303,31 +298,31 @@ TEST_P(ServiceLife, RunsOnlyForAChangeAndStopsAtOnce) {
 
 const Life kLives[] = {
     // Nine checks of 2 + 4 requests each, and nothing else.
-    {"nothing changes", [] {}, 600000, {kStarted}, {}, {}, 600000, 6 + 9 * 6},
+    {"nothing changes", [] {}, 600000, {kStarted}, {}, {}, 6 + 9 * 6},
     {"an address added", [] { sim::at(100000, [] { sim::setHttpBody(kMacs + L"52:54:00:ab:cd:ef/local-ipv4s/", "10.0.1.5/\n10.0.1.6/\n10.0.1.7/\n"); }); },
      300000, {kStarted, kChanged},
-     {{kSetA, 120000}, {kAddA, 120000}, {L"address name=\"Ethernet 2\" 10.0.1.7 255.255.255.0", 120000}}, {kSuccess}, 300000},
+     {{kSetA, 120000}, {kAddA, 120000}, {L"address name=\"Ethernet 2\" 10.0.1.7 255.255.255.0", 120000}}, {kSuccess}},
     {"an adapter attached and listed", [] { attachB(30500); sim::at(30500, listBoth); },
-     100000, {kStarted, kAppeared}, {{kSetB, 32000}}, {kSuccess}, 100000},
+     100000, {kStarted, kAppeared}, {{kSetB, 32000}}, {kSuccess}},
     // Asked when it appears, then 2 and 4 s later.
     {"listed 5 s after it appears", [] { attachB(30500); sim::at(35500, listBoth); },
-     100000, {kStarted, kAppeared}, {{kSetB, 38000}}, {kSuccess}, 100000},
+     100000, {kStarted, kAppeared}, {{kSetB, 38000}}, {kSuccess}},
     // Busy, unreachable, then listing nothing for 12 minutes: one warning.
     {"busy, unreachable, empty", [] {
-         sim::at(100000, [] { macsAnswer(503, "busy"); });
-         sim::at(400000, [] { unreachable(kMacs); });
-         sim::at(600000, [] { macsAnswer(200, ""); });
+         sim::at(100000, [] { answer(kMacs, 503, "busy"); });
+         sim::at(400000, [] { answer(kMacs, 200, "", false); });
+         sim::at(600000, [] { answer(kMacs, 200, ""); });
          sim::at(820000, [] { sim::setHttpBody(kMacs, "52:54:00:00:00:01/\n52:54:00:ab:cd:ef/\n"); });
-     }, 1000000, {kStarted}, {}, {"addrsmith 7.8.9: metadata checks have failed for 10 min, settings left as they are; last: vecMacs.size:0\r\n"}, 1000000},
+     }, 1000000, {kStarted}, {}, {"addrsmith 7.8.9: metadata checks have failed for 10 min, settings left as they are; last: vecMacs.size:0\r\n"}},
     // Retried 1, 2, 4 and 8 intervals after each failed run.
     {"failed runs back off", [] { sim::setNetshApplies(false); }, 1000000, {kStarted, kAgain, kAgain, kAgain, kAgain},
      {{kSetA, 60000}, {kAddA, 60000}, {kSetA, 180000}, {kAddA, 180000}, {kSetA, 420000}, {kAddA, 420000},
       {kSetA, 900000}, {kAddA, 900000}},
-     {kFailure, kFailure, kFailure, kFailure, kFailure}, 1000000},
-    {"stop while the service is awaited", [] { unreachable(kBase + L"/mac"); },
-     10000, {kStarted, kStopped}, {}, {kFailure}, 10000},
-    {"stop while another run holds the lock", [] { sim::setOtherRunHolds(std::nullopt); }, 5000, {}, {}, {}, 5000},
-    {"stop during the adapter search", [] { listBoth(); }, 40000, {kStarted, kStopped}, {}, {kFailure}, 40000},
+     {kFailure, kFailure, kFailure, kFailure, kFailure}},
+    {"stop while the service is awaited", [] { answer(kBase + L"/mac", 200, "", false); },
+     10000, {kStarted, kStopped}, {}, {kFailure}},
+    {"stop while another run holds the lock", [] { sim::setOtherRunHolds(std::nullopt); }, 5000, {}, {}, {}},
+    {"stop during the adapter search", [] { listBoth(); }, 40000, {kStarted, kStopped}, {}, {kFailure}},
 };
 INSTANTIATE_TEST_SUITE_P(Service, ServiceLife, ::testing::ValuesIn(kLives));
 
