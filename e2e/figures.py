@@ -28,7 +28,6 @@ with N.
 """
 import argparse
 import os
-import shutil
 import statistics
 import subprocess
 import sys
@@ -43,7 +42,7 @@ from e2elib.env import Env, add_arguments  # noqa: E402
 from e2elib.lab import MAIN, STANDARD_INI, Desired, Lab, metadata_tree  # noqa: E402
 from e2elib.machine import METADATA_ADDRESS, Adapter, mask_to_prefix  # noqa: E402
 from e2elib.scenarios.common import ETH1, WANT1, secondaries  # noqa: E402
-from e2elib.scenarios.service import EXE, INTERVAL, service_pid, wait_for_blocks  # noqa: E402
+from e2elib.scenarios.service import EXE, INTERVAL, install_copy, service_pid, wait_for_blocks  # noqa: E402
 
 # The three secondary adapters as they start (stale) and as the service
 # wants them.
@@ -223,10 +222,7 @@ def service_figures(env, repeat, checks):
         lab.add(MAIN, ETH1)
         lab.serve(metadata_tree([WANT1]))
         lab.files(STANDARD_INI)
-        folder = os.path.join(lab.prefix.path, "drive_c", "Program Files", "addrsmith")
-        os.makedirs(folder, exist_ok=True)
-        shutil.copyfile(env.exe, os.path.join(folder, "addrsmith.exe"))
-        lab.start_services()
+        install_copy(lab, env.exe)
         try:
             lab.wine([EXE, "--install-service", "--interval", str(INTERVAL)])
             lab.wine(["net", "start", "addrsmith"])

@@ -9,14 +9,31 @@ import shutil
 import time
 
 from ..checks import Checker, section
-from ..lab import STANDARD_INI, Desired, metadata_tree
-from ..program import ROUTE_CMD, SERIAL_PREFIX, SUCCESS_LINE, add_command, commands_for, set_command
+from ..lab import STANDARD_INI, Desired, metadata_tree, read_bytes
+from ..program import ROUTE_CMD, SERIAL_PREFIX, SUCCESS_LINE, commands_for
 from .common import ETH2, WANT1, WANT2, new_lab, setup_one
 
 EXE = r"C:\Program Files\addrsmith\addrsmith.exe"
 SERVICE_KEY = r"HKLM\System\CurrentControlSet\Services\addrsmith"
 INTERVAL = 5
 WANT1_MORE = Desired(WANT1.mac, WANT1.primary, [WANT1.primary, "10.1.0.6"], gateway=WANT1.gateway)
+CHANGED = "run by the service: the metadata changed"
+
+
+def eth1_section(*ips):
+    return section("52:54:00:AB:CD:01", list(ips), "10.1.0.1", "255.255.255.0")
+
+
+ETH2_SECTION = section("52:54:00:AB:CD:02", ["10.2.0.7", "10.2.0.8", "10.2.0.9"], "10.2.0.1", "255.255.0.0")
+
+
+def install_copy(lab, exe):
+    """The program copied to C:\\Program Files\\addrsmith, and a Wine server
+    with its service manager in the lab's namespace."""
+    folder = os.path.join(lab.prefix.path, "drive_c", "Program Files", "addrsmith")
+    os.makedirs(folder, exist_ok=True)
+    shutil.copyfile(exe, os.path.join(folder, "addrsmith.exe"))
+    lab.start_services()
 
 
 def wait_for_blocks(lab, count, timeout):
@@ -32,12 +49,8 @@ def wait_for_blocks(lab, count, timeout):
 def service_pid(lab):
     """The service's process in the lab's namespace, or None."""
     for pid in lab.machine.pids():
-        try:
-            with open("/proc/%d/cmdline" % pid, "rb") as f:
-                if b"--service" in f.read():
-                    return pid
-        except OSError:
-            pass
+        if b"--service" in (read_bytes("/proc/%d/cmdline" % pid) or b""):
+            return pid
     return None
 
 
@@ -68,10 +81,7 @@ def service_follows_changes(env):
     ck = Checker("service_follows_changes")
     with new_lab(env, "service") as lab:
         setup_one(lab)
-        folder = os.path.join(lab.prefix.path, "drive_c", "Program Files", "addrsmith")
-        os.makedirs(folder, exist_ok=True)
-        shutil.copyfile(env.exe, os.path.join(folder, "addrsmith.exe"))
-        lab.start_services()
+        install_copy(lab, env.exe)
         try:
             installed = lab.wine([EXE, "--install-service", "--interval", str(INTERVAL)])
             ck.eq((installed.returncode, installed.stdout.decode("latin-1").split(":")[0]),
@@ -81,41 +91,31 @@ def service_follows_changes(env):
             lab.wine(["net", "start", "addrsmith"])
             out = wait_for_blocks(lab, 1, 20)
             env.show(ck, out)
-            sections = [section("52:54:00:AB:CD:01", ["10.1.0.5"], "10.1.0.1", "255.255.255.0")]
             expect_run(ck, out, "started", ["run by the service: it started"],
-                       [ROUTE_CMD] + commands_for("eth1", WANT1), sections)
-
-            # An adapter attached and listed at once.
-            lab.serve(metadata_tree([WANT1, WANT2]))
-            lab.add(ETH2)
-            out = wait_for_blocks(lab, 2, 60)
-            sections.append(section("52:54:00:AB:CD:02", ["10.2.0.7", "10.2.0.8", "10.2.0.9"], "10.2.0.1",
-                                    "255.255.0.0"))
-            expect_run(ck, out, "attached", ["run by the service: adapter 52-54-00-ab-cd-02 appeared and is listed",
-                                             "run by the service: the metadata changed"],
-                       [ROUTE_CMD] + commands_for("eth2", WANT2), sections)
-            ck.note = out.block[2] if len(out.block) > 2 else ""
-
-            # An address added on the service, then taken away again.
-            lab.serve(metadata_tree([WANT1_MORE, WANT2]))
-            out = wait_for_blocks(lab, 3, 60)
-            sections[0] = section("52:54:00:AB:CD:01", ["10.1.0.5", "10.1.0.6"], "10.1.0.1", "255.255.255.0")
-            expect_run(ck, out, "address added", ["run by the service: the metadata changed"],
-                       [ROUTE_CMD] + commands_for("eth1", WANT1_MORE), sections)
-            lab.serve(metadata_tree([WANT1, WANT2]))
-            out = wait_for_blocks(lab, 4, 60)
-            sections[0] = section("52:54:00:AB:CD:01", ["10.1.0.5"], "10.1.0.1", "255.255.255.0")
-            expect_run(ck, out, "address removed", ["run by the service: the metadata changed"],
-                       [ROUTE_CMD] + commands_for("eth1", WANT1), sections)
+                       [ROUTE_CMD] + commands_for("eth1", WANT1), [eth1_section("10.1.0.5")])
+            # An adapter attached and listed at once; an address added on the
+            # service, then taken away again.
+            appeared = "run by the service: adapter 52-54-00-ab-cd-02 appeared and is listed"
+            for blocks, (step, wants, reasons, commands, eth1_ips) in enumerate([
+                    ("attached", [WANT1, WANT2], [appeared, CHANGED], commands_for("eth2", WANT2), ["10.1.0.5"]),
+                    ("address added", [WANT1_MORE, WANT2], [CHANGED], commands_for("eth1", WANT1_MORE),
+                     ["10.1.0.5", "10.1.0.6"]),
+                    ("address removed", [WANT1, WANT2], [CHANGED], commands_for("eth1", WANT1), ["10.1.0.5"])], 2):
+                lab.serve(metadata_tree(wants))
+                if step == "attached":
+                    lab.add(ETH2)
+                out = wait_for_blocks(lab, blocks, 60)
+                expect_run(ck, out, step, reasons, [ROUTE_CMD] + commands, [eth1_section(*eth1_ips), ETH2_SECTION])
+                ck.note = out.block[2] if step == "attached" and len(out.block) > 2 else ck.note
             ck.adapter(out, "eth1", ["10.1.0.5/24"], "10.1.0.1", 101)
 
             # Busy, then listing nothing, then unchanged: nothing at all.
-            lab.serve(dict(metadata_tree([WANT1, WANT2]), **{"*": {"busy": [[600, 503]]}}), scripted=True)
-            expect_quiet(ck, lab, "busy", 3 * INTERVAL, 4)
-            lab.serve(metadata_tree([], listing=""))
-            expect_quiet(ck, lab, "empty listing", 3 * INTERVAL, 4)
-            lab.serve(metadata_tree([WANT1, WANT2]))
-            out = expect_quiet(ck, lab, "unchanged", 3 * INTERVAL, 4)
+            for step, tree, scripted in (
+                    ("busy", dict(metadata_tree([WANT1, WANT2]), **{"*": {"busy": [[600, 503]]}}), True),
+                    ("empty listing", metadata_tree([], listing=""), False),
+                    ("unchanged", metadata_tree([WANT1, WANT2]), False)):
+                lab.serve(tree, scripted=scripted)
+                out = expect_quiet(ck, lab, step, 3 * INTERVAL, 4)
             ck.eq(len(out.requests) % 10, 0, "a check asks 2 + 4N resources")
             ck.adapter(out, "eth2", ["10.2.0.7/16", "10.2.0.8/16", "10.2.0.9/16"], "10.2.0.1", 102)
 
