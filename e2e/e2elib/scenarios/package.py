@@ -13,6 +13,7 @@ from .service import EXE, SERVICE_KEY, wait_for_blocks
 
 
 def package_lifecycle(env):
+    """The package installed, upgraded and removed in a fresh prefix; a refused INTERVAL leaves nothing."""
     ck, versions = Checker("package_lifecycle"), ["1.0.0", "1.0.1"]
     path = os.path.join(env.workdir, "package-%d" % os.getpid())  # fresh: nothing installed, no service to boot
     msis = [os.path.join(env.workdir, "addrsmith-%s-x64.msi" % version) for version in versions]

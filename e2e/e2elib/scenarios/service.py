@@ -78,6 +78,7 @@ def expect_quiet(ck, lab, step, seconds, blocks):
 
 
 def service_follows_changes(env):
+    """The service follows an attached adapter and an address added and removed, changes nothing for bad answers."""
     ck = Checker("service_follows_changes")
     with new_lab(env, "service") as lab:
         setup_one(lab)
