@@ -239,7 +239,7 @@ def service_figures(env, repeat, checks):
                 change.append(saved_after(lab, lambda: lab.serve(metadata_tree([more] + wanted[1:])), more.ips[-1]))
             lab.observe()
             memory, quiet = {}, []
-            while len(memory) < 2:
+            while len(memory) < len({100, checks}):
                 time.sleep(INTERVAL)
                 requests = lab.observe().requests
                 quiet += [requests[i:i + 2 + 4 * len(wanted)] for i in range(0, len(requests), 2 + 4 * len(wanted))]
