@@ -320,7 +320,7 @@ def main_with(args):
             lab.add(MAIN, *[bare(adapter) for adapter, _ in pairs])
             growth.append((count, measure(lab, pairs, min(args.repeat, GROWTH_ROUNDS), "%d adapters" % count)))
             lab.prefix.kill_server()
-    attach, change, (adapters, per_check, memory), stopped = service_figures(env, args.repeat, args.service_checks)
+    service_attach, service_change, (adapters, per_check, memory), stopped = service_figures(env, args.repeat, args.service_checks)
 
     t1 = statistics.median(trivial.seconds)
     floor = floor_of(trivial, children, sessions, tables)
@@ -375,8 +375,8 @@ def main_with(args):
     off = [lines_at[mid][i] - (lines_at[low][i] + slopes[i] * (mid - low)) for i in range(3)]
 
     lines += ["", "| The service (interval %d s) | |" % INTERVAL, "|---|---|",
-              "| an adapter attached and listed at once, to the saved file holding it | %s |" % spread(attach),
-              "| an address added on the metadata service, to the saved file holding it | %s |" % spread(change),
+              "| an adapter attached and listed at once, to the saved file holding it | %s |" % spread(service_attach),
+              "| an address added on the metadata service, to the saved file holding it | %s |" % spread(service_change),
               "| a quiet check (%d adapters listed): requests, time | %d, %s ms (%.0f to %.0f) |" % (
                   adapters, 2 + 4 * adapters, "%.0f" % statistics.median(per_check), min(per_check), max(per_check)),
               "| peak memory of the service after %s checks | %s |" % (" / ".join(map(str, sorted(memory))),
