@@ -238,11 +238,13 @@ def service_figures(env, repeat, checks):
                 more = Desired(WANT1.mac, WANT1.primary, [WANT1.primary, "10.1.0.%d" % (6 + n)], gateway="10.1.0.1")
                 change.append(saved_after(lab, lambda: lab.serve(metadata_tree([more] + wanted[1:])), more.ips[-1]))
             lab.observe()
-            memory, quiet = {}, []
+            memory, requests, quiet = {}, [], []
             while len(memory) < len({100, checks}):
                 time.sleep(INTERVAL)
-                requests = lab.observe().requests
-                quiet += [requests[i:i + 2 + 4 * len(wanted)] for i in range(0, len(requests), 2 + 4 * len(wanted))]
+                requests += lab.observe().requests
+                # A check is the requests from one of the main adapter's to the next.
+                starts = [i for i, r in enumerate(requests) if r["path"] == program.MAC_PATH] + [len(requests)]
+                quiet = [requests[a:b] for a, b in zip(starts, starts[1:])]
                 for count in (100, checks):
                     if len(quiet) >= count and count not in memory:
                         memory[count] = vm_hwm(service_pid(lab))
