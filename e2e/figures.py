@@ -29,7 +29,6 @@ with N.
 import argparse
 import os
 import statistics
-import subprocess
 import sys
 import time
 
@@ -140,10 +139,9 @@ class ToolRuns:
 
 def warm_server(lab):
     """A new Wine server in the lab's namespace, kept running between runs
-    (`wineserver -p`), its services started by a first trivial program."""
+    (`wineserver -p`), its services started by a first program."""
     lab.prefix.kill_server()
-    subprocess.run(lab.machine.exec_argv(["wineserver", "-p"]), env=lab.prefix.env(), check=True)
-    Timed(lab, lab.doubles["trivial.exe"]).run()
+    lab.start_services()
 
 
 def measure(lab, pairs, repeat, label):

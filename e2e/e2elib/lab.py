@@ -253,8 +253,7 @@ class Lab:
     def registry_values(self, key):
         """{name: [type, data]} as `wine reg query` lists the key; asked in the
         namespace, where the next run's Wine server must start."""
-        listed = subprocess.run(self.machine.exec_argv(["wine", "reg", "query", key]), env=self.prefix.env(),
-                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=120).stdout
+        listed = self.wine(["reg", "query", key]).stdout
         lines = [line.split(None, 2) for line in listed.decode("latin-1").splitlines()]
         return {words[0]: words[1:] for words in lines if len(words) == 3}
 

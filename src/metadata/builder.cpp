@@ -276,11 +276,11 @@ Turn buildRecord(const std::wstring& macsUrl, const std::wstring& entry, Adapter
 
 // Whether a listing entry names the adapter with these six bytes, whatever
 // the letter case of the text.
-bool namesAdapter(const std::wstring& entry, const std::uint8_t (&mac)[6]) {
+bool namesAdapter(const std::wstring& entry, const std::uint8_t* mac) {
     if (checkMac(entry.c_str()) == 0) return false;
     std::uint8_t bytes[6] = {};
     macTextToBytes(entry.c_str(), bytes);
-    return std::equal(std::begin(bytes), std::end(bytes), std::begin(mac));
+    return std::equal(std::begin(bytes), std::end(bytes), mac);
 }
 
 }  // namespace
@@ -348,7 +348,7 @@ std::unique_ptr<AdapterConfigList> getDesiredConfig(RouteStep addRoute, std::siz
     return result;
 }
 
-std::optional<bool> adapterListed(const std::uint8_t (&mac)[6]) {
+std::optional<bool> adapterListed(const std::uint8_t* mac) {
     wchar_t macsText[kMacsLimit / 2];
     const std::wstring macsUrl = settings().metadataBaseUrl + L"/meta-data/network/interfaces/macs/";
     if (fetchAnswerInto<kMacsLimit>(macsUrl, macsText).result != FetchResult::Text) return std::nullopt;

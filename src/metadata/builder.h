@@ -30,4 +30,4 @@ std::unique_ptr<AdapterConfigList> getDesiredConfig(RouteStep addRoute = nullptr
 
 // Whether the service's adapter listing names the hardware address `mac`
 // (one request, never repeated); nothing when it gave no usable listing.
-std::optional<bool> adapterListed(const std::uint8_t (&mac)[6]);
+std::optional<bool> adapterListed(const std::uint8_t* mac);

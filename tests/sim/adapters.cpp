@@ -15,13 +15,8 @@ namespace {
 
 struct AdapterState {
     std::vector<platform::AdapterEntry> table;
-    // An adapter joins the table at its query, or at its simulated time.
-    struct Arrival {
-        unsigned query = 0;  // 0: by time
-        std::uint64_t at = 0;
-        platform::AdapterEntry adapter;
-    };
-    std::vector<Arrival> arrivals;
+    // Adapters that join the table at their query.
+    std::vector<std::pair<unsigned, platform::AdapterEntry>> arrivals;
     std::vector<std::pair<unsigned, std::wstring>> departures;
     struct Detection {
         platform::AddressState first, then;
@@ -142,11 +137,11 @@ void setAdapters(std::vector<platform::AdapterEntry> adapters) {
 }
 
 void addAdapterFromQuery(unsigned queryNumber, platform::AdapterEntry adapter) {
-    state().arrivals.push_back({queryNumber, 0, std::move(adapter)});
+    state().arrivals.emplace_back(queryNumber, std::move(adapter));
 }
 
 void addAdapterAtTime(std::uint64_t milliseconds, platform::AdapterEntry adapter) {
-    state().arrivals.push_back({0, milliseconds, std::move(adapter)});
+    at(milliseconds, [adapter] { state().table.push_back(adapter); });
 }
 
 void removeAdapterFromQuery(unsigned queryNumber, const std::wstring& friendlyName) {
@@ -221,9 +216,8 @@ std::optional<std::vector<AdapterEntry>> queryAdapters() {
 
     // Scripted arrivals and departures take effect from their query on.
     for (auto it = s.arrivals.begin(); it != s.arrivals.end();) {
-        const bool due = it->query != 0 ? it->query <= query : it->at <= sim::nowMilliseconds();
-        if (due) {
-            s.table.push_back(std::move(it->adapter));
+        if (it->first <= query) {
+            s.table.push_back(std::move(it->second));
             it = s.arrivals.erase(it);
         } else {
             ++it;
