@@ -172,7 +172,7 @@ RunReport runOnce(RunReason reason, const std::wstring& adapter) {
     report.ran = true;
     const bool succeeded = runBlock(lock, reason, adapter,
                                     reason == RunReason::Console ? nullptr : &report.desired) == 0;
-    report.succeeded = succeeded;
+    report.outcome = succeeded ? RunOutcome::Succeeded : RunOutcome::Failed;
     const std::wstring closingLine =
         succeeded ? L"set netcard info success" : L"set netcard info fail, detail log in " + settings().runLog;
     logWide(L"%ls\n", closingLine.c_str());
@@ -181,6 +181,7 @@ RunReport runOnce(RunReason reason, const std::wstring& adapter) {
     reportOutcome(succeeded, closingLine);
     // The block is closed by now: the line goes where the closing line went,
     // before "pause", in front of whoever would then wait on this run.
+    report.closingLine = closingLine;
     const unsigned long notLetGo = platform::releaseRunLock();
     if (notLetGo != 0) {
         logNarrow("run lock not let go (error %lu), later runs wait until this one ends\n", notLetGo);

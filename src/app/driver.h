@@ -12,9 +12,15 @@ int runConfiguration();
 // Why a run happens; the service's runs say so near the top of their block.
 enum class RunReason { Console, ServiceStarted, AdapterAppeared, MetadataChanged, AgainAfterFailure };
 
+// How a run ended. Nothing to configure (no adapter besides the main one
+// listed, or only ones a run skips) is a state of the machine, not a fault;
+// a run ended by a stop or shutdown did not fail either, it did not finish.
+enum class RunOutcome { Succeeded, NothingToConfigure, Failed, Stopped };
+
 struct RunReport {
     bool ran = false;  // false: a stop came while it waited for another run
-    bool succeeded = false;
+    RunOutcome outcome = RunOutcome::Failed;
+    std::wstring closingLine;
     // What the metadata service asked for, when the run got that far.
     std::unique_ptr<AdapterConfigList> desired;
 };

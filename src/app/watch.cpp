@@ -86,10 +86,10 @@ public:
     explicit Watch(unsigned intervalSeconds) : interval_(intervalSeconds * 1000u) {}
 
     int run() {
-        RunReason reason = RunReason::ServiceStarted;
+        std::optional<RunReason> reason = RunReason::ServiceStarted;
         Mac appeared{};
         for (;;) {
-            if (reason != RunReason::Console && !runFor(reason, appeared)) break;
+            if (reason && !runFor(*reason, appeared)) break;
             sleepUntilNextDue();
             if (platform::stopRequested()) break;
             reason = whatIsDue(appeared);
@@ -109,7 +109,7 @@ private:
         // A run that got no configuration leaves the last one to compare with.
         if (report.desired) lastTried_ = std::move(report.desired);
         const std::uint32_t now = platform::tickMilliseconds();
-        if (report.succeeded) {
+        if (report.outcome == RunOutcome::Succeeded) {
             failedRuns_ = 0;
         } else {
             const unsigned doublings = std::min(failedRuns_, 12u);
@@ -135,8 +135,8 @@ private:
         if (wait > 0) platform::sleepMilliseconds(wait);
     }
 
-    // The reason for a run when one is due, else Console.
-    RunReason whatIsDue(Mac& appeared) {
+    // The reason for a run when one is due.
+    std::optional<RunReason> whatIsDue(Mac& appeared) {
         std::uint32_t now = platform::tickMilliseconds();
         if (due(now, nextLook_)) {
             nextLook_ = now + kLookMilliseconds;
@@ -150,9 +150,7 @@ private:
             std::optional<bool> listed;
             {
                 const QuietLog quiet;
-                std::uint8_t mac[6];
-                std::copy(it->mac.begin(), it->mac.end(), mac);
-                listed = adapterListed(mac);
+                listed = adapterListed(it->mac.data());
             }
             now = platform::tickMilliseconds();
             if (listed.value_or(false)) {
@@ -169,7 +167,7 @@ private:
         }
         if (failedRuns_ > 0 && due(now, retryAt_)) return RunReason::AgainAfterFailure;
         if (due(now, nextCheck_)) return check();
-        return RunReason::Console;
+        return std::nullopt;
     }
 
     void lookForNewcomers(std::uint32_t now) {
@@ -186,7 +184,7 @@ private:
 
     // What the service asks for now, against what the last run was given.
     // Anything short of a whole answer changes nothing.
-    RunReason check() {
+    std::optional<RunReason> check() {
         std::unique_ptr<AdapterConfigList> asked;
         std::string why;
         {
@@ -198,25 +196,26 @@ private:
         scheduleCheck(now);
         if (!asked) {
             checkFailed(now, why);
-            return RunReason::Console;
+            return std::nullopt;
         }
-        failingSince_.reset();
+        failing_ = false;
         // No run got as far as the metadata yet: the retries see to that.
-        if (!lastTried_) return RunReason::Console;
-        return sameConfiguration(*asked, *lastTried_) ? RunReason::Console : RunReason::MetadataChanged;
+        if (!lastTried_ || sameConfiguration(*asked, *lastTried_)) return std::nullopt;
+        return RunReason::MetadataChanged;
     }
 
     void checkFailed(std::uint32_t now, const std::string& why) {
         if (platform::stopRequested()) return;
-        if (!failingSince_) {
+        if (!failing_) {
+            failing_ = true;
             failingSince_ = now;
             warned_ = false;
             return;
         }
-        if (warned_ || now - *failingSince_ < kFailingChecksWarningMilliseconds) return;
+        if (warned_ || now - failingSince_ < kFailingChecksWarningMilliseconds) return;
         warned_ = true;
         std::wstring line = L"metadata checks have failed for " +
-                            std::to_wstring((now - *failingSince_) / 60000u) +
+                            std::to_wstring((now - failingSince_) / 60000u) +
                             L" min, settings left as they are";
         if (!why.empty()) {
             line += L"; last: ";
@@ -233,7 +232,10 @@ private:
     std::uint32_t nextCheck_ = 0;
     std::vector<Mac> known_;
     std::vector<Newcomer> newcomers_;
-    std::optional<std::uint32_t> failingSince_;
+    // A plain flag and tick rather than an optional: g++ 12 at -O3 takes the
+    // optional's value for uninitialized once this is inlined into run().
+    bool failing_ = false;
+    std::uint32_t failingSince_ = 0;
     bool warned_ = false;
 };
 
