@@ -3,7 +3,8 @@
 # is missing) and builds both configurations: native (logic + simulated
 # machine + unit tests) in build/native, Windows (addrsmith.exe +
 # Windows-layer tests) in build/windows. With --install-only it stops after
-# installing (tools/release.sh, which builds on its own).
+# installing (tools/release.sh, which builds on its own). Warnings are errors
+# here: this is the compiler the project is tested with.
 set -euo pipefail
 . "$(dirname "$0")/need-root.sh"
 cd "$(dirname "$0")/.."
@@ -29,9 +30,9 @@ fi
 
 jobs=$(nproc 2>/dev/null || echo 2)
 echo "== native build"
-cmake -S . -B build/native -G "Unix Makefiles" >/dev/null
+cmake -S . -B build/native -G "Unix Makefiles" -DADDRSMITH_WERROR=ON >/dev/null
 cmake --build build/native -j"$jobs"
 echo "== windows build"
 cmake -S . -B build/windows -G "Unix Makefiles" \
-      -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
+      -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DADDRSMITH_WERROR=ON >/dev/null
 cmake --build build/windows -j"$jobs"
