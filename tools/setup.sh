@@ -9,9 +9,10 @@ set -euo pipefail
 . "$(dirname "$0")/need-root.sh"
 cd "$(dirname "$0")/.."
 
+# e2fsprogs for chattr: the e2e harness makes a file that root cannot write.
 packages=(cmake make g++ clang libclang-rt-14-dev clang-tidy cppcheck libgtest-dev googletest
           g++-mingw-w64-x86-64 wine wine64
-          iproute2 python3 procps psmisc nginx-light wixl msitools)
+          iproute2 python3 procps psmisc nginx-light wixl msitools e2fsprogs)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
