@@ -32,6 +32,9 @@ class Checker:
         self.passed = 0
         self.failures = []
         self.note = ""  # which of several allowed outcomes happened, for the report
+        # Why the scenario's premise never held within its bound: then the
+        # machine under the test is at fault, and the program was not judged.
+        self.broken = ""
 
     @property
     def ok(self):

@@ -90,7 +90,7 @@ def service_follows_changes(env):
             ck.eq(lab.registry_values(SERVICE_KEY).get("ImagePath", [None])[-1],
                   '"%s" --service --interval %d' % (EXE, INTERVAL), "image path quoted")
             lab.wine(["net", "start", "addrsmith"])
-            out = wait_for_blocks(lab, 1, 20)
+            out = wait_for_blocks(lab, 1, 60)
             env.show(ck, out)
             expect_run(ck, out, "started", ["run by the service: it started"],
                        [ROUTE_CMD] + commands_for("eth1", WANT1), [eth1_section("10.1.0.5")])
