@@ -18,12 +18,15 @@ using RouteStep = void (*)();
 enum class Asking { Run, Check };
 
 // The desired configuration from the metadata service: one record per listed
-// adapter except the machine's own, or nothing. A returned list is never empty.
-// While the service gives no answer at all to the first request, it is asked
+// adapter except the machine's own and those listed without an address, or
+// nothing. An empty list means nothing to configure: the listing names no
+// other adapter, or only ones without an address, and none was left out.
+// While the service gives no answer at all to the first request, a run asks
 // again for a while, the route being added again now and then with `addRoute`
-// (when given). `leftOut` (when given) counts the listed adapters that were
-// dropped for a failed fetch or check, each with a line saying why. A stop
-// asked for meanwhile ends it with nothing.
+// (when given); a check adds it once with `addRoute` and gives up.
+// `leftOut` (when given) counts the listed adapters that were dropped for a
+// failed fetch or check, each with a line saying why. A stop asked for
+// meanwhile ends it with nothing.
 std::unique_ptr<AdapterConfigList> getDesiredConfig(RouteStep addRoute = nullptr,
                                                     std::size_t* leftOut = nullptr,
                                                     Asking asking = Asking::Run);
