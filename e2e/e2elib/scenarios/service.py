@@ -9,9 +9,9 @@ import shutil
 import time
 
 from ..checks import Checker, section
-from ..lab import STANDARD_INI, Desired, metadata_tree, read_bytes
-from ..program import ROUTE_CMD, SERIAL_PREFIX, SUCCESS_LINE, commands_for
-from .common import ETH2, WANT1, WANT2, new_lab, setup_one
+from ..lab import MAIN, STANDARD_INI, Desired, metadata_tree, read_bytes
+from ..program import NOTHING_LINE, ROUTE_CMD, SERIAL_PREFIX, SUCCESS_LINE, commands_for
+from .common import ETH1, ETH2, WANT1, WANT2, new_lab, setup_one
 
 EXE = r"C:\Program Files\addrsmith\addrsmith.exe"
 SERVICE_KEY = r"HKLM\System\CurrentControlSet\Services\addrsmith"
@@ -131,4 +131,33 @@ def service_follows_changes(env):
         ck.eq((removed.returncode, removed.stdout.decode("latin-1").strip()),
               (0, "service addrsmith stopped and removed"), "remove line")
         ck.eq(lab.registry_values(SERVICE_KEY).get("ImagePath"), None, "service gone from the registry")
+    return [ck]
+
+
+def service_single_adapter(env):
+    """A machine with only its main adapter listed: one run that says there is nothing to configure, then
+    nothing for several intervals, then an adapter attached and listed is applied."""
+    ck = Checker("service_single_adapter")
+    with new_lab(env, "single") as lab:
+        lab.add(MAIN)
+        lab.serve(metadata_tree([]))
+        lab.files(STANDARD_INI)
+        install_copy(lab, env.exe)
+        try:
+            lab.wine([EXE, "--install-service", "--interval", str(INTERVAL)])
+            lab.wine(["net", "start", "addrsmith"])
+            out = wait_for_blocks(lab, 1, 20)
+            env.show(ck, out)
+            ck.true("config file error , no configure information" in out.block, "started: nothing to configure")
+            ck.true(re.fullmatch("%s%s\r\n" % (SERIAL_PREFIX, NOTHING_LINE), out.serial),
+                    "started: COM1 says there is nothing to configure", repr(out.serial))
+            # The failed run of 1.4.0 was tried again after 1 and 2 intervals.
+            expect_quiet(ck, lab, "nothing to configure", 4 * INTERVAL, 1)
+            lab.serve(metadata_tree([WANT1]))
+            lab.add(ETH1)
+            expect_run(ck, wait_for_blocks(lab, 2, 30), "attached",
+                       ["run by the service: adapter 52-54-00-ab-cd-01 appeared and is listed", CHANGED],
+                       [ROUTE_CMD] + commands_for("eth1", WANT1), [eth1_section("10.1.0.5")])
+        finally:
+            lab.wine([EXE, "--remove-service"])
     return [ck]
