@@ -10,11 +10,12 @@
 // Adds the route to the metadata network again (the driver hands it down).
 using RouteStep = void (*)();
 
-// A run is patient: it waits for a service that does not answer yet, asks a
-// busy one again, and skips an adapter with no address to set. A check of
-// the service's watch is not: anything short of a whole and valid answer
-// (any failed request, a busy one included, an empty listing, a value that
-// fails its check, an adapter left out) gives nothing at once.
+// A run is patient: it waits for a service that does not answer yet and asks
+// a busy one again. A check of the service's watch is not: anything short of
+// a whole and valid answer (any failed request, a busy one included, a
+// listing without a single entry, a value that fails its check, an adapter
+// left out) gives nothing at once. Both skip an adapter with no address to
+// set.
 enum class Asking { Run, Check };
 
 // The desired configuration from the metadata service: one record per listed
