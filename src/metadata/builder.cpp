@@ -119,8 +119,9 @@ FetchResult fetchFirstWaiting(const std::wstring& url, wchar_t (&buffer)[N], Rou
     FetchAnswer answer = fetchAnswerInto<ReadLimit>(url, buffer);
     if (asking == Asking::Check) {
         // Nothing reached at all: the route may have gone with the main
-        // adapter's reset. A check never waits, but adds it for the next.
-        if (answer.result == FetchResult::NoAnswer && addRoute != nullptr) addRoute();
+        // adapter's reset. A check never waits, but adds it for the next
+        // (not for a request that a stop cut short).
+        if (answer.result == FetchResult::NoAnswer && addRoute != nullptr && !platform::stopRequested()) addRoute();
         return answer.result;
     }
     if (!notAnsweredYet(answer)) return answer.result;
