@@ -34,6 +34,5 @@ SCENARIOS = [
     ("proxy_configured", proxy.proxy_configured),
     # Last: it installs a service, which any later boot of the prefix would start.
     ("service_follows_changes", service.service_follows_changes),
-    ("service_single_adapter", service.service_single_adapter),
     ("package_lifecycle", package.package_lifecycle),
 ]

@@ -9,7 +9,8 @@ from ..checks import Checker, section
 from ..lab import MAIN, STANDARD_INI, Desired, metadata_tree
 from ..machine import METADATA_ADDRESS, Adapter
 from ..program import (ASKED_AGAIN, MAC_PATH, MACS, METADATA_URL, NOTHING_LINE, ROUTE_CMD, SERVICE_ANSWERED,
-                       SERVICE_BUSY, SERVICE_GAVE_UP, SERVICE_WAIT, SERVICE_WAIT_SECONDS, builder_lines, commands_for, fetch_paths)
+                       SERVICE_BUSY, SERVICE_GAVE_UP, SERVICE_WAIT, SERVICE_WAIT_SECONDS, builder_lines, commands_for,
+                       fetch_paths)
 from .common import ETH1, ETH2, WANT1, WANT2, new_lab, setup_one, setup_two
 from .success import expect_two_applied
 
