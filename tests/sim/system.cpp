@@ -134,6 +134,7 @@ std::uint32_t tickMilliseconds() { return static_cast<std::uint32_t>(state().now
 
 RunLockResult acquireRunLock(unsigned milliseconds) {
     SystemState& s = state();
+    if (s.stop) return RunLockResult{RunLock::Stopped, 0};  // even where the lock is free
     if (s.lockError != 0) return RunLockResult{RunLock::Unavailable, s.lockError};
     if (s.lockForeign) return RunLockResult{RunLock::Foreign, 0};
     if (s.otherRunUntil > s.now) {
