@@ -38,6 +38,7 @@ struct SystemState {
     unsigned long dispatchError = 0;
     unsigned long installError = 0;
     platform::RemoveResult removeResult;
+    std::wstring changeableByOthers;
 };
 
 SystemState& state() {
@@ -101,6 +102,7 @@ void setServiceErrors(unsigned long dispatch, unsigned long install, platform::R
     state().installError = install;
     state().removeResult = remove;
 }
+void setChangeableByOthers(const std::wstring& path) { state().changeableByOthers = path; }
 const std::vector<unsigned>& sleepsTaken() { return state().sleeps; }
 unsigned keyWaits() { return state().keyWaits; }
 
@@ -212,10 +214,14 @@ unsigned long runAsService(const std::wstring&, const std::function<int()>& work
     return 0;
 }
 
-unsigned long installService(const ServiceDefinition& service) {
+InstallResult installService(const ServiceDefinition& service) {
     state().events.push_back("install " + narrowPath(service.commandLine));
-    return state().installError;
+    constexpr unsigned long kServiceExists = 1073;  // the real layer updates it in place
+    if (state().installError == kServiceExists) return InstallResult{0, true};
+    return InstallResult{state().installError, false};
 }
+
+bool onlyTrustedMayChange(const std::wstring& path) { return path != state().changeableByOthers; }
 
 RemoveResult removeService(const std::wstring&, unsigned) {
     state().events.push_back("remove");
