@@ -216,9 +216,8 @@ unsigned long runAsService(const std::wstring&, const std::function<int()>& work
 
 InstallResult installService(const ServiceDefinition& service) {
     state().events.push_back("install " + narrowPath(service.commandLine));
-    constexpr unsigned long kServiceExists = 1073;  // the real layer updates it in place
-    if (state().installError == kServiceExists) return InstallResult{0, true};
-    return InstallResult{state().installError, false};
+    const bool exists = state().installError == 1073;  // updated in place, as the real layer does
+    return InstallResult{exists ? 0 : state().installError, exists};
 }
 
 bool onlyTrustedMayChange(const std::wstring& path) { return path != state().changeableByOthers; }
