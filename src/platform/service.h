@@ -30,7 +30,7 @@ struct InstallResult {
     bool updated = false;         // it was installed already: changed in place
 };
 // Registers the service: started automatically at boot, as the local system
-// account, restarted by the manager after a failure. Where it is installed
+// account, restarted by the manager after a crash. Where it is installed
 // already (by hand, or by an older version), it is changed in place to the
 // same: command line, start type, account, description and restarts. Neither
 // starts nor restarts it.
