@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 
 packages=(cmake make g++ clang libclang-rt-14-dev clang-tidy cppcheck libgtest-dev googletest
           g++-mingw-w64-x86-64 wine wine64
-          iproute2 python3 procps psmisc nginx-light wixl msitools)
+          iproute2 python3 procps psmisc nginx-light wixl msitools nlohmann-json3-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -70,7 +70,7 @@ template <unsigned ReadLimit, std::size_t N>
 int fetchInto(const std::wstring& url, wchar_t (&buffer)[N]) {
     FetchAnswer answer = fetchAnswerInto<ReadLimit>(url, buffer);
     for (const std::uint32_t planned : kBusyPausesMilliseconds) {
-        if (answer.result != FetchResult::Busy || asking == Asking::Check || platform::stopRequested()) break;
+        if (answer.result != FetchResult::Busy || asking != Asking::Run || platform::stopRequested()) break;
         const std::uint32_t pause = busyPause(answer, planned);
         if (busySpentThisRun + pause > kBusyPausesPerRunMilliseconds) break;
         if (planned == kBusyPausesMilliseconds[0]) {
@@ -117,7 +117,7 @@ template <unsigned ReadLimit, std::size_t N>
 FetchResult fetchFirstWaiting(const std::wstring& url, wchar_t (&buffer)[N], RouteStep addRoute) {
     const std::uint32_t firstRequest = platform::tickMilliseconds();
     FetchAnswer answer = fetchAnswerInto<ReadLimit>(url, buffer);
-    if (!notAnsweredYet(answer) || asking == Asking::Check) return answer.result;
+    if (!notAnsweredYet(answer) || asking != Asking::Run) return answer.result;
 
     const std::size_t linesBefore = logLineCount();
     const unsigned boundSeconds = static_cast<unsigned>(kServiceWaitMilliseconds / 1000);
@@ -285,7 +285,8 @@ bool namesAdapter(const std::wstring& entry, const std::uint8_t* mac) {
 
 }  // namespace
 
-std::unique_ptr<AdapterConfigList> getDesiredConfig(RouteStep addRoute, std::size_t* leftOut, Asking how) {
+std::unique_ptr<AdapterConfigList> getDesiredConfig(RouteStep addRoute, std::size_t* leftOut, Asking how,
+                                                    AskingNotes* notes) {
     asking = how;
     if (leftOut != nullptr) *leftOut = 0;
     auto result = std::make_unique<AdapterConfigList>();
@@ -313,6 +314,7 @@ std::unique_ptr<AdapterConfigList> getDesiredConfig(RouteStep addRoute, std::siz
         logWide(L"get macs error url:%ls\n", macsUrl.c_str());
         return nullptr;
     }
+    if (notes != nullptr) notes->listed = true;
     TextList vecMacs = splitListing(macsText, L"/");
     // The machine's own adapter is never touched, however often and in
     // whatever letter case the listing names it.
@@ -336,6 +338,10 @@ std::unique_ptr<AdapterConfigList> getDesiredConfig(RouteStep addRoute, std::siz
         }
         if (how == Asking::Check) return nullptr;
         clearRecord(record);  // a skipped adapter leaves nothing behind
+        if (notes != nullptr) {
+            notes->leftOut.push_back({entry, turn == Turn::Dropped ? why : L"no address is listed for it",
+                                      turn == Turn::Dropped});
+        }
         if (turn == Turn::Dropped) {
             // The others are still configured, but the run must not say it
             // configured the machine: this adapter stays without its network.

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "core/adapter_config.h"
 
@@ -15,7 +17,22 @@ using RouteStep = void (*)();
 // the service's watch is not: anything short of a whole and valid answer
 // (any failed request, a busy one included, an empty listing, a value that
 // fails its check, an adapter left out) gives nothing at once.
-enum class Asking { Run, Check };
+// --plan asks once as a check does (a person waits for it), but goes on
+// past an adapter left out, to say what a run would do with each.
+enum class Asking { Run, Check, Once };
+
+// A listed adapter a run leaves alone, and why.
+struct LeftOutAdapter {
+    std::wstring entry;  // as listed
+    std::wstring why;
+    bool dropped = true;  // false: skipped, having no address to set
+};
+
+// What the asking found besides the records.
+struct AskingNotes {
+    bool listed = false;  // the service gave an adapter listing
+    std::vector<LeftOutAdapter> leftOut;  // dropped or with no address to set
+};
 
 // The desired configuration from the metadata service: one record per listed
 // adapter except the machine's own, or nothing. A returned list is never empty.
@@ -26,7 +43,7 @@ enum class Asking { Run, Check };
 // asked for meanwhile ends it with nothing.
 std::unique_ptr<AdapterConfigList> getDesiredConfig(RouteStep addRoute = nullptr,
                                                     std::size_t* leftOut = nullptr,
-                                                    Asking asking = Asking::Run);
+                                                    Asking asking = Asking::Run, AskingNotes* notes = nullptr);
 
 // Whether the service's adapter listing names the hardware address `mac`
 // (one request, never repeated); nothing when it gave no usable listing.

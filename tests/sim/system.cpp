@@ -38,6 +38,7 @@ struct SystemState {
     unsigned long dispatchError = 0;
     unsigned long installError = 0;
     platform::RemoveResult removeResult;
+    std::optional<std::wstring> installed;  // the service's command line
 };
 
 SystemState& state() {
@@ -213,12 +214,29 @@ unsigned long runAsService(const std::wstring&, const std::function<int()>& work
 
 unsigned long installService(const ServiceDefinition& service) {
     state().events.push_back("install " + narrowPath(service.commandLine));
+    if (state().installError == 0) state().installed = service.commandLine;
     return state().installError;
 }
 
 RemoveResult removeService(const std::wstring&, unsigned) {
     state().events.push_back("remove");
+    if (state().removeResult.errorCode == 0) state().installed.reset();
     return state().removeResult;
 }
+
+}  // namespace platform
+
+namespace platform {
+
+// An installed service is stopped: the simulated machine runs none.
+ServiceQuery queryService(const std::wstring&) {
+    ServiceQuery query;
+    query.state = state().installed ? ServiceState::Stopped : ServiceState::NotInstalled;
+    query.commandLine = state().installed.value_or(std::wstring());
+    return query;
+}
+
+// Runs by hand, as the native tests do.
+bool runsAsSystemAccount() { return false; }
 
 }  // namespace platform
