@@ -89,8 +89,12 @@ std::wstring macText(const std::uint8_t (&mac)[6]) {
     return text;
 }
 
+// cppcheck does not follow the members' use through std::optional.
 struct LastRun {
-    std::wstring time, reason, outcome, closingLine;
+    std::wstring time;         // cppcheck-suppress unusedStructMember
+    std::wstring reason;       // cppcheck-suppress unusedStructMember
+    std::wstring outcome;
+    std::wstring closingLine;  // cppcheck-suppress unusedStructMember
 };
 
 std::optional<LastRun> readLastRun() {

@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdint>
+#include <type_traits>
 #include <cwchar>
 #include <vector>
 
@@ -108,13 +109,18 @@ std::string stamp(const char* label, const platform::LocalTime& t, const char* t
 }
 }  // namespace
 
+namespace {
+// wchar_t is signed on some platforms: its value as a code unit.
+std::uint32_t codeUnit(wchar_t c) { return static_cast<std::make_unsigned_t<wchar_t>>(c); }
+}  // namespace
+
 std::string wideToUtf8(const std::wstring& text) {
     std::string bytes;
     for (std::size_t i = 0; i < text.size(); ++i) {
-        std::uint32_t c = static_cast<std::uint32_t>(text[i]);
+        std::uint32_t c = codeUnit(text[i]);
         const bool high = c >= 0xD800 && c <= 0xDBFF;
         if (high && i + 1 < text.size()) {
-            const std::uint32_t next = static_cast<std::uint32_t>(text[i + 1]);
+            const std::uint32_t next = codeUnit(text[i + 1]);
             if (next >= 0xDC00 && next <= 0xDFFF) {
                 c = 0x10000 + ((c - 0xD800) << 10) + (next - 0xDC00);
                 ++i;
