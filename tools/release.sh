@@ -70,7 +70,7 @@ guide = open("docs/deployment.md", encoding="utf-8").read()
 install = ("addrsmith %s for Windows x64, built from commit %s.\n\n"
            "It asks the instance-metadata service at %s: a rebuild that is to give\n"
            "the same exe sets METADATA_BASE_URL to that (\"Checking a release\" below).\n\n"
-           "SHA256SUMS holds the SHA-256 of both files here: on Windows compare it with\n"
+           "SHA256SUMS holds the SHA-256 of the other files here: on Windows compare it with\n"
            "`certutil -hashfile addrsmith.exe SHA256`. \"Checking a release\" below\n"
            "says how to rebuild the exe from the source and get the same hash.\n\n"
            "What follows is the deployment guide (docs/deployment.md) of that commit;\n"
