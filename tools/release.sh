@@ -2,7 +2,8 @@
 # Builds the release from nothing: addrsmith.exe in a freshly configured
 # build/release, with the same toolchain as build/windows,
 # dist/addrsmith-<version>-x64.zip holding it, INSTALL.txt (the deployment
-# guide, docs/deployment.md) and SHA256SUMS, and
+# guide, docs/deployment.md), MESSAGES.txt (docs/messages.md, every line
+# the program writes) and SHA256SUMS, and
 # dist/addrsmith-<version>-x64.msi, the Windows Installer package of the
 # same exe (tools/msi/build.sh). The metadata service's address comes from
 # METADATA_BASE_URL, as the build setting of that name (its default when
@@ -72,14 +73,19 @@ guide = open("docs/deployment.md", encoding="utf-8").read()
 install = ("addrsmith %s for Windows x64, built from commit %s.\n\n"
            "It asks the instance-metadata service at %s: a rebuild that is to give\n"
            "the same exe sets METADATA_BASE_URL to that (\"Checking a release\" below).\n\n"
-           "SHA256SUMS holds the SHA-256 of both files here: on Windows compare it with\n"
+           "SHA256SUMS holds the SHA-256 of the other files here: on Windows compare it with\n"
            "`certutil -hashfile addrsmith.exe SHA256`. \"Checking a release\" below\n"
            "says how to rebuild the exe from the source and get the same hash.\n\n"
            "What follows is the deployment guide (docs/deployment.md) of that commit;\n"
            "the other guides it names are in docs/ of the source at that commit.\n\n"
            % (version, commit, url)) + guide.rstrip() + "\n"
 install = install.replace("\n", "\r\n").encode("utf-8")  # for Notepad
-members = [("addrsmith.exe", exe), ("INSTALL.txt", install)]
+# The troubleshooting guide, for the machine where a line needs explaining.
+messages = ("addrsmith %s: every line the program writes, what it means and what to do\n"
+            "(docs/messages.md of commit %s; the reference it names is docs/reference.md).\n\n"
+            % (version, commit)) + open("docs/messages.md", encoding="utf-8").read().rstrip() + "\n"
+messages = messages.replace("\n", "\r\n").encode("utf-8")
+members = [("addrsmith.exe", exe), ("INSTALL.txt", install), ("MESSAGES.txt", messages)]
 sums = "".join("%s  %s\n" % (hashlib.sha256(data).hexdigest(), name) for name, data in members)
 members.append(("SHA256SUMS", sums.encode()))
 stamp = time.gmtime(max(int(epoch), 315532800))[:6]  # zip times start in 1980

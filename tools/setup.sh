@@ -12,7 +12,8 @@ cd "$(dirname "$0")/.."
 # e2fsprogs for chattr: the e2e harness makes a file that root cannot write.
 packages=(cmake make g++ clang libclang-rt-14-dev clang-tidy cppcheck libgtest-dev googletest
           g++-mingw-w64-x86-64 wine wine64
-          iproute2 python3 procps psmisc nginx-light wixl msitools e2fsprogs)
+          iproute2 python3 procps psmisc nginx-light wixl msitools e2fsprogs
+          nlohmann-json3-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -61,6 +61,7 @@ WINDOWS_DIR = r"c:\windows"
 INI_NAME = "ipconfig_xen_vm.ini"
 BACKUP_NAME = "ipconfig_xen_vm_backup.ini"
 LOG_NAME = "ipconfig_addrsmith.log"
+LASTRUN_NAME = "ipconfig_addrsmith_lastrun.ini"  # the last run's record, for --status
 INI_PATH = WINDOWS_DIR + "\\" + INI_NAME
 LOG_PATH = WINDOWS_DIR + "\\" + LOG_NAME
 

@@ -143,6 +143,10 @@ class Prefix:
     def log(self):
         return os.path.join(self.windows, program.LOG_NAME)
 
+    @property
+    def lastrun(self):
+        return os.path.join(self.windows, program.LASTRUN_NAME)
+
     def make_immutable(self, path, on):
         """chattr +i / -i: the one way to stop root (and Wine run as root)
         writing a file. False when the file system or tool does not allow it."""
@@ -156,7 +160,7 @@ class Prefix:
         return result is not None and result.returncode == 0
 
     def reset_files(self, ini_text):
-        for path in (self.ini, self.ini + ".new", self.backup, self.log):
+        for path in (self.ini, self.ini + ".new", self.backup, self.log, self.lastrun):
             # A scenario may have left a folder in a file's place.
             if os.path.isdir(path) and not os.path.islink(path):
                 shutil.rmtree(path)

@@ -37,13 +37,17 @@ const wchar_t* const kSetLegacy =
 const wchar_t* const kSet = L"%ls interface ip set address name=\"%ls\" static %ls %ls %ls";
 const wchar_t* const kAdd = L"%ls interface ip add address name=\"%ls\" %ls %ls";
 
-// A command that did not fit the buffer is not run: a cut command line
-// could do something other than what was meant.
-bool commandFits(wchar_t (&buffer)[kCommandSize], int written, const std::wstring& name) {
-    if (written >= 0 && static_cast<std::size_t>(written) < kCommandSize) return true;
-    buffer[0] = L'\0';
-    logWide(L"netsh command for adapter \"%ls\" is too long, not run\n", name.c_str());
-    return false;
+// The command, or empty when it did not fit the buffer.
+std::wstring commandText(const wchar_t (&buffer)[kCommandSize], int written) {
+    if (written >= 0 && static_cast<std::size_t>(written) < kCommandSize) return buffer;
+    return std::wstring();
+}
+
+std::wstring joined(const TextList* list) {
+    std::wstring text;
+    if (list == nullptr) return text;
+    for (const std::wstring& entry : *list) text += (text.empty() ? L"" : L" ") + entry;
+    return text;
 }
 
 }  // namespace
@@ -58,62 +62,104 @@ const wchar_t* unusableAdapterNameReason(const std::wstring& friendlyName) {
     return nullptr;
 }
 
-int ipConfigChanged(const AdapterConfig& desired, const AdapterConfigList& current) {
+std::vector<Difference> configDifferences(const AdapterConfig& desired, const AdapterConfigList& current) {
+    std::vector<Difference> differences;
     // The newest snapshot of the adapter: matching may have waited minutes
     // for other adapters since its first look at this one.
     const AdapterConfig* found = nullptr;
     for (const AdapterConfig& record : current) {
         if (sameMac(record.mac, desired.mac)) found = &record;
     }
-    if (found == nullptr) return 1;
+    if (found == nullptr) {
+        differences.push_back({L"adapter", L"", L"present"});
+        return differences;
+    }
 
     // Texts up to their terminators: whatever an earlier, longer text left
     // behind in a field is not part of the value.
-    if (fieldText(found->mask) != fieldText(desired.mask)) return 1;
-    if (fieldText(found->gateway) != fieldText(desired.gateway)) return 1;
-
-    if (!desired.ipList || !found->ipList) return 1;
+    bool addresses = !desired.ipList || !found->ipList;
     // In effect when the two lists hold the same addresses, in any order and
     // with any repetition.
-    for (const std::wstring& address : *desired.ipList) {
-        if (!contains(*found->ipList, address)) return 1;
+    for (std::size_t i = 0; !addresses && i < desired.ipList->size(); ++i) {
+        addresses = !contains(*found->ipList, (*desired.ipList)[i]);
     }
-    for (const std::wstring& address : *found->ipList) {
-        if (!contains(*desired.ipList, address)) return 1;
+    for (std::size_t i = 0; !addresses && i < found->ipList->size(); ++i) {
+        addresses = !contains(*desired.ipList, (*found->ipList)[i]);
     }
-    return 0;
+    if (addresses) differences.push_back({L"addresses", joined(found->ipList.get()), joined(desired.ipList.get())});
+    if (fieldText(found->mask) != fieldText(desired.mask)) {
+        differences.push_back({L"mask", fieldText(found->mask), fieldText(desired.mask)});
+    }
+    if (fieldText(found->gateway) != fieldText(desired.gateway)) {
+        differences.push_back({L"gateway", fieldText(found->gateway), fieldText(desired.gateway)});
+    }
+    return differences;
 }
 
-void setAdapterConfig(const AdapterConfig& desired, const AdapterConfigList& current) {
+int ipConfigChanged(const AdapterConfig& desired, const AdapterConfigList& current) {
+    return configDifferences(desired, current).empty() ? 0 : 1;
+}
+
+AdapterDecision decideAdapterConfig(const AdapterConfig& desired, const AdapterConfigList& current) {
+    AdapterDecision decision;
     const std::wstring name = fieldText(desired.adapterName);
     // Matching never hands over such a name; this keeps netsh safe all the same.
     if (const wchar_t* reason = unusableAdapterNameReason(name)) {
-        logWide(L"adapter \"%ls\" not configured: %ls\n", name.c_str(), reason);
-        return;
+        decision.action = AdapterDecision::Action::NotConfigured;
+        decision.notConfigured = reason;
+        return decision;
     }
-    if (!desired.ipList || desired.ipList->empty()) return;
+    if (!desired.ipList || desired.ipList->empty()) return decision;
+
+    decision.differences = configDifferences(desired, current);
+    if (decision.differences.empty()) {
+        decision.action = AdapterDecision::Action::InEffect;
+        return decision;
+    }
+    decision.action = AdapterDecision::Action::Change;
 
     const std::wstring mask = fieldText(desired.mask);
     const std::wstring gateway = fieldText(desired.gateway);
     const TextList& addresses = *desired.ipList;
-
-    const std::wstring netsh = systemProgramPath(L"netsh.exe");
-    const std::wstring netshName = commandLineName(netsh);
+    const std::wstring netshName = commandLineName(systemProgramPath(L"netsh.exe"));
     wchar_t command[kCommandSize] = {};
-    const int setWritten = std::swprintf(command, kCommandSize, legacyOs ? kSetLegacy : kSet,
-                                         netshName.c_str(), name.c_str(), addresses[0].c_str(),
-                                         mask.c_str(), gateway.c_str());
+    int written = std::swprintf(command, kCommandSize, legacyOs ? kSetLegacy : kSet, netshName.c_str(),
+                                name.c_str(), addresses[0].c_str(), mask.c_str(), gateway.c_str());
+    decision.commands.push_back(commandText(command, written));
+    for (std::size_t i = 1; i < addresses.size(); ++i) {
+        written = std::swprintf(command, kCommandSize, kAdd, netshName.c_str(), name.c_str(),
+                                addresses[i].c_str(), mask.c_str());
+        decision.commands.push_back(commandText(command, written));
+    }
+    return decision;
+}
 
-    if (ipConfigChanged(desired, current) == 0) {
+void setAdapterConfig(const AdapterConfig& desired, const AdapterConfigList& current) {
+    const AdapterDecision decision = decideAdapterConfig(desired, current);
+    const std::wstring name = fieldText(desired.adapterName);
+    switch (decision.action) {
+    case AdapterDecision::Action::NotConfigured:
+        logWide(L"adapter \"%ls\" not configured: %ls\n", name.c_str(), decision.notConfigured);
+        return;
+    case AdapterDecision::Action::NothingToSet:
+        return;
+    case AdapterDecision::Action::InEffect:
         logWide(L"config ip submask gateway is not changed...\n");
         return;
+    case AdapterDecision::Action::Change:
+        break;
     }
 
     logWide(L"start set config ip submask gateway...\n");
-    if (commandFits(command, setWritten, name)) runCommand(netsh, command);
-    for (std::size_t i = 1; i < addresses.size(); ++i) {
-        const int written = std::swprintf(command, kCommandSize, kAdd, netshName.c_str(),
-                                          name.c_str(), addresses[i].c_str(), mask.c_str());
-        if (commandFits(command, written, name)) runCommand(netsh, command);
+    const std::wstring netsh = systemProgramPath(L"netsh.exe");
+    for (const std::wstring& line : decision.commands) {
+        if (line.empty()) {
+            logWide(L"netsh command for adapter \"%ls\" is too long, not run\n", name.c_str());
+            continue;
+        }
+        // The system may change the buffer while it parses the command line.
+        wchar_t command[kCommandSize] = {};
+        copyText(command, line);
+        runCommand(netsh, command);
     }
 }

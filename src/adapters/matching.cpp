@@ -23,6 +23,18 @@ unsigned byte(const AdapterConfig& record, std::size_t i) {
     return static_cast<unsigned>(record.mac[i]);
 }
 
+// Gives the record its adapter's name, or none and the reason when netsh
+// could not be handed that name.
+const wchar_t* nameRecord(AdapterConfig& record, const platform::AdapterEntry& adapter) {
+    const wchar_t* reason = unusableAdapterNameReason(adapter.friendlyName);
+    if (reason != nullptr) {
+        record.adapterName[0] = L'\0';
+    } else {
+        copyText(record.adapterName, adapter.friendlyName);
+    }
+    return reason;
+}
+
 // One pass over the desired records against one table; the count of records
 // that found their adapter. The records still without one are added to
 // `missing`.
@@ -40,15 +52,12 @@ std::size_t matchPass(AdapterConfigList& desired, const std::vector<platform::Ad
         }
         logWide(L"Find Adapter Name: %ls\n", adapter->friendlyName.c_str());
         logFlush();
-        if (const wchar_t* reason = unusableAdapterNameReason(adapter->friendlyName)) {
+        if (const wchar_t* reason = nameRecord(record, *adapter)) {
             // The adapter is there, so waiting would not help; it is left as
             // it is, and the check after applying tells whether that will do.
             logWide(L"adapter mac=%02x-%02x-%02x-%02x-%02x-%02x not configured: %ls\n",
                     byte(record, 0), byte(record, 1), byte(record, 2), byte(record, 3),
                     byte(record, 4), byte(record, 5), reason);
-            record.adapterName[0] = L'\0';
-        } else {
-            copyText(record.adapterName, adapter->friendlyName);
         }
         ++matched;
         getCurrentConfig(*adapter, current);
@@ -116,4 +125,24 @@ int ConfigIpAddresses(AdapterConfigList& desired) {
         if (record.adapterName[0] != L'\0') setAdapterConfig(record, current);
     }
     return 0;
+}
+
+std::vector<AdapterPlan> planConfigIpAddresses(AdapterConfigList& desired,
+                                               const std::vector<platform::AdapterEntry>& table) {
+    std::vector<AdapterPlan> plans;
+    AdapterConfigList current;
+    for (AdapterConfig& record : desired) {
+        AdapterPlan plan;
+        const platform::AdapterEntry* adapter = findAdapterByMac(table, record.mac);
+        if (adapter == nullptr) {
+            plan.leftOut = L"it is not in the adapter table: a run waits for it up to 7 times 30 s, then leaves it out";
+        } else {
+            plan.name = adapter->friendlyName;
+            plan.leftOut = nameRecord(record, *adapter);
+            getCurrentConfig(*adapter, current);
+        }
+        if (plan.leftOut == nullptr) plan.decision = decideAdapterConfig(record, current);
+        plans.push_back(std::move(plan));
+    }
+    return plans;
 }

@@ -6,6 +6,7 @@
 
 #include "adapters/matching.h"
 #include "adapters/verify.h"
+#include "app/operator.h"
 #include "core/run_log.h"
 #include "core/settings.h"
 #include "metadata/builder.h"
@@ -202,6 +203,7 @@ RunReport runOnce(RunReason reason, const std::wstring& adapter) {
     logFlush();
     // Still under the lock, so that the next run finds the serial port free.
     reportOutcome(report.outcome, closingLine);
+    recordLastRun(reason, report.outcome, closingLine);
     // The block is closed by now: the line goes where the closing line went,
     // before "pause", in front of whoever would then wait on this run.
     report.closingLine = closingLine;

@@ -1,6 +1,7 @@
 #include "app/entry.h"
 
 #include "app/driver.h"
+#include "app/operator.h"
 #include "app/watch.h"
 #include "core/run_log.h"
 #include "core/settings.h"
@@ -66,6 +67,10 @@ void printHelp() {
             L"Administrators and TrustedInstaller can change\n",
             kShortestIntervalSeconds, kLongestIntervalSeconds, kDefaultIntervalSeconds);
     logWide(L"  addrsmith.exe --remove-service: stops the service and removes it\n");
+    logWide(L"  addrsmith.exe --status [--json]: the service and the last run (exit status 0 when it "
+            L"succeeded or had nothing to configure, else 1); asks nothing, changes nothing\n");
+    logWide(L"  addrsmith.exe --plan [--json]: what a run would change now, with the netsh commands it would "
+            L"give (exit status 0 all in effect, 1 changes, 3 cannot tell); changes nothing\n");
     logWide(L"  addrsmith.exe --help, /?: this text\n");
     logWide(L"Run log: %ls. Use the service or a start-up task, not both. Installing and removing need an "
             L"elevated prompt.\n",
@@ -157,30 +162,47 @@ int runService(std::optional<unsigned> intervalSeconds) {
 CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
     CommandLine line;
     bool intervalGiven = false;
+    bool jsonGiven = false;
+    bool asked = false;  // --status or --plan
     std::string intervalText;
     std::vector<std::string> others;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string argument = lowerAscii(arguments[i]);
         Command named = Command::Run;
-        if (argument == "--help" || argument == "/?" || argument == "-h") return CommandLine{Command::Help, {}, {}};
+        if (argument == "--help" || argument == "/?" || argument == "-h") return CommandLine{Command::Help, {}, {}, false};
         if (argument == "--install-service") named = Command::InstallService;
         if (argument == "--remove-service") named = Command::RemoveService;
         if (argument == "--service") named = Command::Service;
+        if (argument == "--status") named = Command::Status;
+        if (argument == "--plan") named = Command::Plan;
         if (named != Command::Run) {
             if (line.command != Command::Run && line.command != named) {
+                if (asked || named == Command::Status || named == Command::Plan) {
+                    return invalid(L"--status and --plan go alone, with --json at most (see --help)");
+                }
                 return invalid(L"--install-service, --remove-service and --service go alone (see --help)");
             }
+            asked = asked || named == Command::Status || named == Command::Plan;
             line.command = named;
         } else if (argument == "--interval") {
             intervalGiven = true;
             intervalText = i + 1 < arguments.size() ? arguments[++i] : std::string();
+        } else if (argument == "--json") {
+            jsonGiven = true;
         } else {
             others.push_back(arguments[i]);
         }
     }
     // Anything else is no business of ours: the run of every boot.
-    if (line.command == Command::Run) return line;
+    if (line.command == Command::Run && !jsonGiven) return line;
+    if (line.command == Command::Run) return invalid(L"--json goes with --status or --plan (see --help)");
     if (!others.empty()) return invalid(L"unknown argument \"" + widen(others.front()) + L"\" (see --help)");
+    if (asked) {
+        if (intervalGiven) return invalid(L"--status and --plan take no --interval");
+        line.json = jsonGiven;
+        return line;
+    }
+    if (jsonGiven) return invalid(L"--json goes with --status or --plan (see --help)");
     if (intervalGiven) {
         if (line.command == Command::RemoveService) return invalid(L"--remove-service takes no --interval");
         line.intervalSeconds = parseSeconds(intervalText);
@@ -190,6 +212,24 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
         }
     }
     return line;
+}
+
+unsigned serviceIntervalSeconds(const std::wstring& commandLine) {
+    // The words from the first option on: the program's path before them
+    // may hold blanks, quoted or not (an installer may leave the quotes out).
+    std::size_t at = commandLine.find(L" --");
+    at = at == std::wstring::npos ? commandLine.size() : at;
+    std::vector<std::string> words;
+    std::string word;
+    for (; at <= commandLine.size(); ++at) {
+        if (at == commandLine.size() || commandLine[at] == L' ') {
+            if (!word.empty()) words.push_back(word);
+            word.clear();
+        } else {
+            word += commandLine[at] < 0x80 ? static_cast<char>(commandLine[at]) : '?';
+        }
+    }
+    return parseCommandLine(words).intervalSeconds.value_or(kDefaultIntervalSeconds);
 }
 
 std::wstring serviceCommandLine(const std::wstring& programPath, std::optional<unsigned> intervalSeconds) {
@@ -214,6 +254,12 @@ int programMain(const std::vector<std::string>& arguments) {
         return removeService();
     case Command::Service:
         return runService(line.intervalSeconds);
+    case Command::Status:
+        prepareProcess();
+        return showStatus(line.json);
+    case Command::Plan:
+        prepareProcess();
+        return showPlan(line.json);
     case Command::Invalid:
         break;
     }

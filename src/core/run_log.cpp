@@ -2,6 +2,8 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdint>
+#include <type_traits>
 #include <cwchar>
 #include <vector>
 
@@ -106,6 +108,43 @@ std::string stamp(const char* label, const platform::LocalTime& t, const char* t
     return line;
 }
 }  // namespace
+
+namespace {
+// wchar_t is signed on some platforms: its value as a code unit.
+std::uint32_t codeUnit(wchar_t c) { return static_cast<std::make_unsigned_t<wchar_t>>(c); }
+}  // namespace
+
+std::string wideToUtf8(const std::wstring& text) {
+    std::string bytes;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        std::uint32_t c = codeUnit(text[i]);
+        const bool high = c >= 0xD800 && c <= 0xDBFF;
+        if (high && i + 1 < text.size()) {
+            const std::uint32_t next = codeUnit(text[i + 1]);
+            if (next >= 0xDC00 && next <= 0xDFFF) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (next - 0xDC00);
+                ++i;
+            }
+        }
+        if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) c = 0xFFFD;
+        if (c < 0x80) {
+            bytes += static_cast<char>(c);
+        } else if (c < 0x800) {
+            bytes += static_cast<char>(0xC0 | (c >> 6));
+            bytes += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            bytes += static_cast<char>(0xE0 | (c >> 12));
+            bytes += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            bytes += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            bytes += static_cast<char>(0xF0 | (c >> 18));
+            bytes += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            bytes += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            bytes += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return bytes;
+}
 
 std::string startStamp(const platform::LocalTime& time) {
     return stamp("start", time, "");

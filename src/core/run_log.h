@@ -41,6 +41,11 @@ std::size_t logLineCount();
 // encoding cannot hold becomes '?'.
 std::string wideToLocale(const std::wstring& text);
 
+// Wide text as UTF-8, whatever the size of wchar_t: a surrogate pair (two
+// units where wchar_t has 16 bits) becomes its one character, and a unit that
+// is no character (a lone surrogate, or beyond U+10FFFF) becomes U+FFFD.
+std::string wideToUtf8(const std::wstring& text);
+
 // "start time %d-%d-%d,%2d:%2d:%2d\n" and the end line with its empty line.
 std::string startStamp(const platform::LocalTime& time);
 std::string endStamp(const platform::LocalTime& time);

@@ -8,6 +8,8 @@ struct Settings {
     std::wstring runLog = L"c:\\windows\\ipconfig_addrsmith.log";
     std::wstring iniFile = L"c:\\windows\\ipconfig_xen_vm.ini";
     std::wstring backupFile = L"c:\\windows\\ipconfig_xen_vm_backup.ini";
+    // The last run's time, reason, outcome and closing line, for --status.
+    std::wstring lastRunFile = L"c:\\windows\\ipconfig_addrsmith_lastrun.ini";
     std::wstring metadataBaseUrl;  // from the build, see build_config.h
     std::wstring version;          // the program's own, from the build too
 };

@@ -70,7 +70,7 @@ template <unsigned ReadLimit, std::size_t N>
 int fetchInto(const std::wstring& url, wchar_t (&buffer)[N]) {
     FetchAnswer answer = fetchAnswerInto<ReadLimit>(url, buffer);
     for (const std::uint32_t planned : kBusyPausesMilliseconds) {
-        if (answer.result != FetchResult::Busy || asking == Asking::Check || platform::stopRequested()) break;
+        if (answer.result != FetchResult::Busy || asking != Asking::Run || platform::stopRequested()) break;
         const std::uint32_t pause = busyPause(answer, planned);
         if (busySpentThisRun + pause > kBusyPausesPerRunMilliseconds) break;
         if (planned == kBusyPausesMilliseconds[0]) {
@@ -124,7 +124,7 @@ FetchResult fetchFirstWaiting(const std::wstring& url, wchar_t (&buffer)[N], Rou
         if (answer.result == FetchResult::NoAnswer && addRoute != nullptr && !platform::stopRequested()) addRoute();
         return answer.result;
     }
-    if (!notAnsweredYet(answer)) return answer.result;
+    if (!notAnsweredYet(answer) || asking == Asking::Once) return answer.result;
 
     const std::size_t linesBefore = logLineCount();
     const unsigned boundSeconds = static_cast<unsigned>(kServiceWaitMilliseconds / 1000);
@@ -292,7 +292,8 @@ bool namesAdapter(const std::wstring& entry, const std::uint8_t* mac) {
 
 }  // namespace
 
-std::unique_ptr<AdapterConfigList> getDesiredConfig(RouteStep addRoute, std::size_t* leftOut, Asking how) {
+std::unique_ptr<AdapterConfigList> getDesiredConfig(RouteStep addRoute, std::size_t* leftOut, Asking how,
+                                                    AskingNotes* notes) {
     asking = how;
     if (leftOut != nullptr) *leftOut = 0;
     auto result = std::make_unique<AdapterConfigList>();
@@ -320,6 +321,7 @@ std::unique_ptr<AdapterConfigList> getDesiredConfig(RouteStep addRoute, std::siz
         logWide(L"get macs error url:%ls\n", macsUrl.c_str());
         return nullptr;
     }
+    if (notes != nullptr) notes->listed = true;
     TextList vecMacs = splitListing(macsText, L"/");
     // A listing without a single entry, not even the machine's own, is no
     // answer to go by.
@@ -346,11 +348,12 @@ std::unique_ptr<AdapterConfigList> getDesiredConfig(RouteStep addRoute, std::siz
             continue;
         }
         clearRecord(record);  // a skipped adapter leaves nothing behind
-        // An adapter with no address asked for is no news, for a run and a
-        // check alike: nothing is ever taken away because a list came back
-        // empty.
-        if (turn == Turn::NothingToConfigure) continue;
+        if (turn == Turn::NothingToConfigure) {
+            if (notes != nullptr) notes->leftOut.push_back({entry, L"no address is listed for it", false});
+            continue;
+        }
         if (how == Asking::Check) return nullptr;
+        if (notes != nullptr) notes->leftOut.push_back({entry, why, true});
         // The others are still configured, but the run must not say it
         // configured the machine: this adapter stays without its network.
         logWide(L"adapter %ls not configured: %ls\n", entry.c_str(), why.c_str());

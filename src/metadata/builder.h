@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "core/adapter_config.h"
 
@@ -14,9 +16,23 @@ using RouteStep = void (*)();
 // a busy one again. A check of the service's watch is not: anything short of
 // a whole and valid answer (any failed request, a busy one included, a
 // listing without a single entry, a value that fails its check, an adapter
-// left out) gives nothing at once. Both skip an adapter with no address to
-// set.
-enum class Asking { Run, Check };
+// left out) gives nothing at once. All skip an adapter with no address to
+// set. --plan asks once as a check does (a person waits for it), but goes on
+// past an adapter left out, to say what a run would do with each.
+enum class Asking { Run, Check, Once };
+
+// A listed adapter a run leaves alone, and why.
+struct LeftOutAdapter {
+    std::wstring entry;  // as listed
+    std::wstring why;
+    bool dropped = true;  // false: skipped, having no address to set
+};
+
+// What the asking found besides the records.
+struct AskingNotes {
+    bool listed = false;  // the service gave an adapter listing
+    std::vector<LeftOutAdapter> leftOut;  // dropped or with no address to set
+};
 
 // The desired configuration from the metadata service: one record per listed
 // adapter except the machine's own and those listed without an address, or
@@ -30,7 +46,7 @@ enum class Asking { Run, Check };
 // meanwhile ends it with nothing.
 std::unique_ptr<AdapterConfigList> getDesiredConfig(RouteStep addRoute = nullptr,
                                                     std::size_t* leftOut = nullptr,
-                                                    Asking asking = Asking::Run);
+                                                    Asking asking = Asking::Run, AskingNotes* notes = nullptr);
 
 // Whether the service's adapter listing names the hardware address `mac`
 // (one request, never repeated); nothing when it gave no usable listing.

@@ -51,4 +51,13 @@ struct RemoveResult {
 // deleted as soon as it does.
 RemoveResult removeService(const std::wstring& name, unsigned stopWaitMilliseconds);
 
+enum class ServiceState { NotInstalled, Stopped, Starting, Running, Stopping, Other, Unknown };
+struct ServiceQuery {
+    ServiceState state = ServiceState::Unknown;
+    std::wstring commandLine;     // as the manager starts it, when installed
+    unsigned long errorCode = 0;  // with Unknown: the system's code
+};
+// What the service manager says of the service `name`; asks, changes nothing.
+ServiceQuery queryService(const std::wstring& name);
+
 }  // namespace platform

@@ -43,6 +43,10 @@ bool stopRequested();
 // same moment do not all ask the metadata service in step.
 std::uint32_t randomNumber();
 
+// True when the program runs as the local system account: a start-up task
+// at boot (or the service); a run by hand is an administrator's.
+bool runsAsSystemAccount();
+
 // The program's own full path, or nothing when the query fails.
 std::optional<std::wstring> executablePath();
 

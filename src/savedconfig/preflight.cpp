@@ -10,6 +10,19 @@
 #include "platform/files.h"
 #include "savedconfig/writer.h"
 
+std::optional<std::wstring> savedGateway() {
+    wchar_t gateway[1024] = {};
+    const platform::ProfileRead read =
+        platform::readProfileString(settings().iniFile, L"eth0", L"GATEWAY", L"0", 1024);
+    copyText(gateway, read.value);
+    // An empty value and a text that is no address (the default "0" among
+    // them) both leave the run without a way to the metadata network; the
+    // driver says so.
+    if (read.count == 0) return std::nullopt;
+    if (checkIpAddr(gateway) == 0) return std::nullopt;
+    return std::wstring(gateway);
+}
+
 int enableLocalNetwork() {
     const std::wstring& iniFile = settings().iniFile;
     restoreSavedFile();  // after a run stopped in the middle of its save
@@ -18,18 +31,11 @@ int enableLocalNetwork() {
         return 0;
     }
 
-    wchar_t gateway[1024] = {};
-    const platform::ProfileRead read =
-        platform::readProfileString(iniFile, L"eth0", L"GATEWAY", L"0", 1024);
-    copyText(gateway, read.value);
-    // An empty value and a text that is no address (the default "0" among
-    // them) both leave the run without a way to the metadata network; the
-    // driver says so.
-    if (read.count == 0) return 0;
-    if (checkIpAddr(gateway) == 0) return 0;
+    const std::optional<std::wstring> gateway = savedGateway();
+    if (!gateway) return 0;
 
     wchar_t command[260] = {};
-    std::swprintf(command, 260, L"route add 169.254.0.0 mask 255.255.128.0 %ls", gateway);
+    std::swprintf(command, 260, L"route add 169.254.0.0 mask 255.255.128.0 %ls", gateway->c_str());
     // Whatever route makes of it (the route may well exist already), the
     // fetch that follows is the real test. The command line names route as
     // it always has; what starts is the system's own.

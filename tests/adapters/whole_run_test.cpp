@@ -178,3 +178,49 @@ const Detection kDetections[] = {
 INSTANTIATE_TEST_SUITE_P(States, DetectionTest, ::testing::ValuesIn(kDetections));
 
 }  // namespace
+
+// Catches a plan that prints other commands than the next run gives, one
+// that runs, writes or reports anything itself, and one that still sees
+// changes once the run has made them.
+TEST_F(WholeRunTest, PlanPrintsTheNextRunsCommandsAndChangesNothing) {
+    sim::setAdapters({adapterWith(L"Ethernet", kMainMac, {"10.0.0.5"}, 24, "10.0.0.1"),
+                      adapterWith(L"Ethernet 2", kMacA, {"192.168.5.5"}, 24, "192.168.5.1"),
+                      adapterWith(L"Ethernet 3", kMacB, {"10.0.2.5"}, 16, "10.0.2.1")});
+    newLog();
+    const std::vector<std::string> before = sim::systemEvents();
+    EXPECT_EQ(programMain({"--plan"}), 1);
+    const std::string plan = newLog();
+    EXPECT_TRUE(sim::commandsStarted().empty());
+    EXPECT_EQ(sim::systemEvents().size(), before.size() + 1);  // "dll search": no lock, log, COM1, event
+    EXPECT_EQ(readFile(iniPath), kIni);
+    EXPECT_NE(plan.find("  in effect\nroute to the metadata service: a run adds it through 10.0.0.1\n"
+                        "plan: 1 to change, 1 in effect, 0 left out\n"), std::string::npos) << plan;
+
+    EXPECT_EQ(runEntry(), 0);
+    std::string given;
+    for (const std::wstring& command : sim::commandsStarted()) {
+        if (command.find(L"netsh") != std::wstring::npos) given += "  " + std::string(command.begin(), command.end()) + "\n";
+    }
+    std::string planned;
+    for (std::size_t at = plan.find("  c:\\"); at != std::string::npos; at = plan.find("  c:\\", at + 1)) {
+        planned += plan.substr(at, plan.find('\n', at) + 1 - at);
+    }
+    EXPECT_EQ(planned, given);
+    EXPECT_EQ(countOf(given, "netsh"), 2u);
+    newLog();
+    EXPECT_EQ(programMain({"--plan"}), 0);
+}
+
+// Catches names that break the JSON or lose characters: quotes, backslashes,
+// and characters beyond ASCII, one of them given as a surrogate pair as a
+// 16-bit wchar_t holds it.
+TEST_F(WholeRunTest, PlanJsonEscapesNamesAndWritesUtf8) {
+    sim::setAdapters({adapterWith(L"Eth \"2\" \\ \u00e9\u4e2d\U0001F600\xD83D\xDE00", kMacA, {}, 0, "")});
+    newLog();
+    EXPECT_EQ(programMain({"--plan", "--JSON"}), 1);
+    const std::string json = newLog();
+    EXPECT_EQ(json.rfind("{\n  \"format\": 1,", 0), 0u) << json;
+    EXPECT_NE(json.find("\"name\": \"Eth \\\"2\\\" \\\\ \xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80\xF0\x9F\x98\x80\",\n"
+                        "      \"why\": \"the name holds a double quote\""),
+              std::string::npos) << json;
+}

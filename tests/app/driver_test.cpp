@@ -292,6 +292,10 @@ TEST_F(Driver, CommandLineOfTheServiceAndEverythingElseRunsAsAtBoot) {
          "--service is for the service manager; start the service with: sc start addrsmith (error 1063)"},
         {{"/?"}, 0, 0, removed, 0, "addrsmith 7.8.9: the static IPv4 settings of this machine's additional network adapters, as the cloud platform's instance-metadata service lists them"},
         {{"--interval", "4", "/quiet"}, 0, 0, removed, 0, ""},
+        {{"--json"}, 0, 0, removed, 2, "--json goes with --status or --plan (see --help)"},
+        {{"--plan", "--status"}, 0, 0, removed, 2, "--status and --plan go alone, with --json at most (see --help)"},
+        {{"--status", "--quiet"}, 0, 0, removed, 2, "unknown argument \"--quiet\" (see --help)"},
+        {{"--status", "--json"}, 0, 0, removed, 1, "{"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments[0] + " " + c.output);
@@ -310,4 +314,18 @@ TEST_F(Driver, CommandLineOfTheServiceAndEverythingElseRunsAsAtBoot) {
         EXPECT_EQ(output.substr(0, output.find('\n')), c.output.empty() ? "start time 2026-3-4, 5: 6: 7" : c.output);
         EXPECT_EQ(sim::keyWaits(), c.output.empty() ? 1u : 0u);
     }
+}
+
+// Catches a run whose record --status does not find, and an installed
+// service's interval read wrongly from its command line.
+TEST_F(Driver, StatusShowsTheLastRunAndTheServicesInterval) {
+    settings().version = L"7.8.9";
+    EXPECT_EQ(programMain({"--install-service", "--interval", "120"}), 0);
+    runEntry();
+    const std::size_t seen = consoleText().size();  // the run gave the console back
+    EXPECT_EQ(programMain({"--status"}), 1);
+    EXPECT_EQ(consoleText().substr(seen), "addrsmith 7.8.9: C:\\Program Files\\addrsmith\\addrsmith.exe\n"
+                        "service: stopped, interval 120 s\n"
+                        "last run: 2026-03-04 05:06:07, by hand, failed\n"
+                        "closing line: set netcard info fail, detail log in " + logPath + "\n");
 }

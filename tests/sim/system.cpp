@@ -39,6 +39,7 @@ struct SystemState {
     unsigned long installError = 0;
     platform::RemoveResult removeResult;
     std::wstring changeableByOthers;
+    std::optional<std::wstring> installed;  // the service's command line
 };
 
 SystemState& state() {
@@ -217,6 +218,7 @@ unsigned long runAsService(const std::wstring&, const std::function<int()>& work
 InstallResult installService(const ServiceDefinition& service) {
     state().events.push_back("install " + narrowPath(service.commandLine));
     const bool exists = state().installError == 1073;  // updated in place, as the real layer does
+    if (state().installError == 0 || exists) state().installed = service.commandLine;
     return InstallResult{exists ? 0 : state().installError, exists};
 }
 
@@ -224,7 +226,23 @@ bool onlyTrustedMayChange(const std::wstring& path) { return path != state().cha
 
 RemoveResult removeService(const std::wstring&, unsigned) {
     state().events.push_back("remove");
+    if (state().removeResult.errorCode == 0) state().installed.reset();
     return state().removeResult;
 }
+
+}  // namespace platform
+
+namespace platform {
+
+// An installed service is stopped: the simulated machine runs none.
+ServiceQuery queryService(const std::wstring&) {
+    ServiceQuery query;
+    query.state = state().installed ? ServiceState::Stopped : ServiceState::NotInstalled;
+    query.commandLine = state().installed.value_or(std::wstring());
+    return query;
+}
+
+// Runs by hand, as the native tests do.
+bool runsAsSystemAccount() { return false; }
 
 }  // namespace platform

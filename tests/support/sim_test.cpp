@@ -48,6 +48,7 @@ void SimTest::SetUp() {
     settings().runLog = widen(logPath);
     settings().iniFile = widen(iniPath);
     settings().backupFile = widen(backupPath);
+    settings().lastRunFile = widen(dir + "/ipconfig_addrsmith_lastrun.ini");
     settings().metadataBaseUrl = L"http://169.254.0.254";
     sim::setConsoleFile(consolePath);
     // Steps tested on their own log into the run log as if a run were on.

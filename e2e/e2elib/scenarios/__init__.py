@@ -5,7 +5,7 @@ A scenario is a function taking the harness `Env` and returning a list of
 two parts). They live by theme in the modules here; SCENARIOS names them
 and gives the order `list` and `test` go by.
 """
-from . import commands, files, metadata, package, proxy, service, success
+from . import commands, files, metadata, operator, package, proxy, service, success
 
 SCENARIOS = [
     ("two_adapters_change", success.two_adapters_change),
@@ -32,6 +32,8 @@ SCENARIOS = [
     ("log_unopenable", files.log_unopenable),
     ("adapter_removed", commands.adapter_removed),
     ("proxy_configured", proxy.proxy_configured),
+    # It installs a service and removes it again before it ends.
+    ("operator_asks", operator.operator_asks),
     # Last: it installs a service, which any later boot of the prefix would start.
     ("service_follows_changes", service.service_follows_changes),
     ("package_lifecycle", package.package_lifecycle),

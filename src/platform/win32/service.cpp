@@ -4,6 +4,7 @@
 
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/service.h"
 #include "platform/win32/account.h"
@@ -188,6 +189,45 @@ RemoveResult removeService(const std::wstring& name, unsigned stopWaitMillisecon
     }
     if (!::DeleteService(opened.get())) result.errorCode = ::GetLastError();
     return result;
+}
+
+}  // namespace platform
+
+// Asked by --status, whoever runs it: only the rights to read.
+namespace platform {
+
+ServiceQuery queryService(const std::wstring& name) {
+    ServiceQuery query;
+    const ServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    const ServiceHandle opened(
+        manager ? ::OpenServiceW(manager.get(), name.c_str(), SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG)
+                : nullptr);
+    if (!opened) {
+        query.errorCode = ::GetLastError();
+        if (query.errorCode == ERROR_SERVICE_DOES_NOT_EXIST) query.state = ServiceState::NotInstalled;
+        return query;
+    }
+    DWORD needed = 0;
+    ::QueryServiceConfigW(opened.get(), nullptr, 0, &needed);
+    std::vector<unsigned char> config(needed);
+    auto* settings = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(config.data());
+    if (needed != 0 && ::QueryServiceConfigW(opened.get(), settings, needed, &needed) &&
+        settings->lpBinaryPathName != nullptr) {
+        query.commandLine = settings->lpBinaryPathName;
+    }
+    SERVICE_STATUS status{};
+    if (!::QueryServiceStatus(opened.get(), &status)) {
+        query.errorCode = ::GetLastError();
+        return query;
+    }
+    switch (status.dwCurrentState) {
+    case SERVICE_STOPPED: query.state = ServiceState::Stopped; break;
+    case SERVICE_START_PENDING: query.state = ServiceState::Starting; break;
+    case SERVICE_RUNNING: query.state = ServiceState::Running; break;
+    case SERVICE_STOP_PENDING: query.state = ServiceState::Stopping; break;
+    default: query.state = ServiceState::Other; break;
+    }
+    return query;
 }
 
 }  // namespace platform

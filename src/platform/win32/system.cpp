@@ -102,6 +102,12 @@ std::optional<std::wstring> executablePath() {
     return std::wstring(buffer.data(), length);
 }
 
+bool runsAsSystemAccount() {
+    const std::vector<unsigned char> user = win32::processUser();
+    return !user.empty() &&
+           ::IsWellKnownSid(reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid, WinLocalSystemSid);
+}
+
 // GetTickCount, not its 64-bit successor, which older systems lack.
 std::uint32_t tickMilliseconds() { return ::GetTickCount(); }
 
