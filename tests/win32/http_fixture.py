@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""A small metadata-like HTTP server on loopback for the WinINet fetch tests.
+"""A small metadata-like HTTP server on loopback for the WinHTTP fetch tests.
 
   http_fixture.py start --port N --pidfile F   start in the background, wait until it listens
   http_fixture.py stop --pidfile F             stop the server started with that pid file
@@ -30,6 +30,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.0"
 
     def do_GET(self):
+        if self.path == "/stall":  # never answered while the server runs
+            time.sleep(3600)
         if self.path == "/slow":
             # The body arrives in two pieces, apart in time.
             self.send_response(200)
