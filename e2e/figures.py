@@ -265,11 +265,10 @@ def timed_stop(lab):
 
 
 def stalled_stops(lab, wanted, repeat):
-    """`timed_stop` of a service started again each time, stopped while a
+    """`timed_stop`s, each of the service started again and stopped while a
     check waits for an answer that the metadata service never sends."""
     stops = []
     for n in range(repeat):
-        print("measuring: a stop during a stalled check, %d of %d ..." % (n + 1, repeat), file=sys.stderr)
         lab.serve(metadata_tree(wanted))
         lab.wine(["net", "start", "addrsmith"])
         wait_for_blocks(lab, len(lab.observe().blocks) + 1, 60)

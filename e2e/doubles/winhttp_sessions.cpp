@@ -1,12 +1,9 @@
-// Yardstick for the tool's metadata fetches: the tool's own WinHTTP fetch,
-// built in from its source, once per URL given on the command line, each
-// with its own session, read up to the run's largest limit (the adapter
-// listing's) and closed, as a run from the console does it. Exit 0 when
-// every URL answered.
+// Yardstick for the tool's metadata fetches: the tool's own fetch, its
+// source built in, once per URL given, as a run from the console makes it
+// (a WinHTTP session each, the run's largest read). Exit 0 when all answered.
 #include "platform/win32/http.cpp"
 
-// A run from the console: no stop can come, so each fetch asks on this thread.
-HANDLE win32::stopEvent() { return nullptr; }
+HANDLE win32::stopEvent() { return nullptr; }  // no service: no stop, no thread
 
 int main(int argc, char** argv) {
     int failed = 0;

@@ -30,8 +30,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.0"
 
     def do_GET(self):
-        if self.path == "/stall":  # never answered while the server runs
-            time.sleep(3600)
         if self.path == "/slow":
             # The body arrives in two pieces, apart in time.
             self.send_response(200)
