@@ -98,7 +98,10 @@ def cmd_test(args):
             continue
         seconds = time.time() - t0
         for ck in parts:
-            if ck.ok:
+            if ck.broken:
+                failed += 1
+                print("BROKEN %-22s the environment, not the program: %s  (%.1f s)" % (ck.name, ck.broken, seconds))
+            elif ck.ok:
                 passed += 1
                 print("PASS %-24s %3d checks  (%.1f s)%s" % (ck.name, ck.passed, seconds,
                                                             "  [%s]" % ck.note if ck.note else ""))

@@ -89,13 +89,14 @@ def report(name_a, a, name_b, b):
     return lines
 
 
-def url_setting(exe):
-    """The metadata address EXE was built with, from the CMake cache beside it,
-    as a setting for the second build: the address is part of the program."""
+def build_settings(exe):
+    """The metadata address and the build type EXE was built with, from the
+    CMake cache beside it, as settings for the second build: the address is
+    part of the program, and another type optimizes another way."""
     try:
         with open(os.path.join(os.path.dirname(exe), "CMakeCache.txt")) as cache:
             return ["-D" + line.strip().replace(":STRING", "", 1) for line in cache
-                    if line.startswith("METADATA_BASE_URL:STRING=")]
+                    if line.startswith(("METADATA_BASE_URL:STRING=", "CMAKE_BUILD_TYPE:STRING="))]
     except OSError:
         return []
 
@@ -163,7 +164,7 @@ def main(argv):
         return 2
     exe = os.path.abspath(argv[1]) if len(argv) == 2 else \
         os.path.join(ROOT, "build", "windows", "addrsmith.exe")
-    other, varied = rebuild(url_setting(exe))
+    other, varied = rebuild(build_settings(exe))
     if other is None:
         print("reproducible: " + varied)
         return 1

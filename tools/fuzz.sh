@@ -24,7 +24,7 @@ if [ ${#targets[@]} -eq 0 ]; then
 fi
 
 build=build/fuzz
-CC=clang CXX=clang++ cmake -S . -B "$build" -G "Unix Makefiles" -DADDRSMITH_FUZZ=ON >/dev/null || exit 1
+CC=clang CXX=clang++ cmake -S . -B "$build" -G "Unix Makefiles" -DADDRSMITH_FUZZ=ON -DADDRSMITH_WERROR=ON >/dev/null || exit 1
 for t in "${targets[@]}"; do
   cmake --build "$build" -j2 --target "${t}_fuzz" || exit 1
 done

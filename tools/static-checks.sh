@@ -10,7 +10,8 @@ cd "$(dirname "$0")/.."
 
 build=build/tidy
 # Only the compile commands (and the generated header) are needed.
-cmake -S . -B "$build" -G "Unix Makefiles" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null || exit 1
+cmake -S . -B "$build" -G "Unix Makefiles" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
+      -DADDRSMITH_WERROR=ON >/dev/null || exit 1
 
 tidy=$(command -v run-clang-tidy-14 || command -v run-clang-tidy) || {
   echo "run-clang-tidy not found" >&2

@@ -69,6 +69,7 @@ CONSOLE_LINE_START = "set netcard info"
 SUCCESS_LINE = CONSOLE_LINE_START + " success"
 FAIL_LINE = CONSOLE_LINE_START + " fail, detail log in " + LOG_PATH
 SERIAL_PREFIX = r"addrsmith \d+\.\d+\.\d+: "  # before the closing line on COM1
+NOTHING_LINE = "nothing to configure, no additional adapter listed"  # on COM1 for a failure line
 # The Application log's source, which the program registers itself.
 EVENT_SOURCE_KEY = r"HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\addrsmith"
 

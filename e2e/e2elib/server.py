@@ -62,7 +62,7 @@ def _read_lines(path):
     return out
 
 
-def start_script(machine, argv, key, what, stop, timeout=10.0):
+def start_script(machine, argv, key, what, stop, timeout=30.0):
     """A Python script of ours in the namespace, once it says "ready" on its
     standard output; `stop` is registered for every exit path."""
     process = subprocess.Popen(machine.exec_argv([sys.executable, "-u"] + argv), stdout=subprocess.PIPE,
@@ -92,7 +92,7 @@ class ScriptedServer:
         self.process = None
         self._key = "server:" + machine.name
 
-    def start(self, timeout=10.0):
+    def start(self, timeout=30.0):
         with open(self.tree_path, "w", encoding="utf-8") as f:
             json.dump(self.tree, f, indent=1)
         open(self.log_path, "w").close()
@@ -208,7 +208,7 @@ http {
             f.write(conf)
 
     # -- life cycle --------------------------------------------------------
-    def start(self, timeout=10.0):
+    def start(self, timeout=30.0):
         os.makedirs(self.dir, exist_ok=True)
         for kind in TEMP_KINDS:
             os.makedirs(os.path.join(self.dir, "temp", kind), exist_ok=True)

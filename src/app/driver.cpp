@@ -26,37 +26,41 @@ bool stopping() {
 
 // The steps between the stamps; the desired configuration is released by
 // the caller's scope before the closing lines.
-int runSteps(std::unique_ptr<AdapterConfigList>& desired) {
+RunOutcome runSteps(std::unique_ptr<AdapterConfigList>& desired) {
     if (enableLocalNetwork() == 0) {
         logWide(L"config file error , enable local network fail\n");
-        return -1;
+        return RunOutcome::Failed;
     }
 
     // While the service does not answer yet, the route is added again now
     // and then: the first try may have come before the main adapter was up.
     std::size_t leftOut = 0;
     desired = getDesiredConfig([] { enableLocalNetwork(); }, &leftOut);
-    if (stopping()) return -1;
+    if (stopping()) return RunOutcome::Stopped;
     if (!desired || desired->empty()) {
         logWide(L"config file error , no configure information\n");
-        return -1;
+        // An empty list is the service's word that there is nothing to
+        // configure here, which is how most machines are: no fault.
+        return desired ? RunOutcome::NothingToConfigure : RunOutcome::Failed;
     }
 
-    int result = ConfigIpAddresses(*desired);
-    if (stopping()) return -1;
+    RunOutcome outcome = ConfigIpAddresses(*desired) == 0 ? RunOutcome::Succeeded : RunOutcome::Failed;
+    if (stopping()) return RunOutcome::Stopped;
 
     // Nothing is recorded unless every desired setting is really in effect.
-    if (verifyCurrentConfig(*desired) == 0) return -1;
-    if (stopping()) return -1;
+    // A stop cuts the check's waits short, which is no verdict on them.
+    const int inEffect = verifyCurrentConfig(*desired);
+    if (stopping()) return RunOutcome::Stopped;
+    if (inEffect == 0) return RunOutcome::Failed;
 
     if (writeConfigIni(desired.get()) == 0) {
         logWide(L"config file error , set ip config ini fail\n");
-        result = -1;
+        outcome = RunOutcome::Failed;
     }
     // The others are configured and saved, but a listed adapter that was
     // left out means the machine is not as the service describes it.
-    if (leftOut > 0) result = -1;
-    return result;
+    if (leftOut > 0) outcome = RunOutcome::Failed;
+    return outcome;
 }
 
 // Longer than any run that ends by itself can take: up to 210 s waiting for
@@ -89,8 +93,8 @@ void logReason(RunReason reason, const std::wstring& adapter) {
 // other runs ended, which only shows in the log when it did not end well.
 // The desired configuration goes to `keep` when given, else it is released
 // before the closing lines.
-int runBlock(const platform::RunLockResult& lock, RunReason reason, const std::wstring& adapter,
-             std::unique_ptr<AdapterConfigList>* keep) {
+RunOutcome runBlock(const platform::RunLockResult& lock, RunReason reason, const std::wstring& adapter,
+                    std::unique_ptr<AdapterConfigList>* keep) {
     platform::redirectOutputToLog(settings().runLog);
     std::setlocale(LC_ALL, "");
 
@@ -109,10 +113,10 @@ int runBlock(const platform::RunLockResult& lock, RunReason reason, const std::w
         logWide(L"run lock made by an account that is not an administrator, going ahead without it\n");
     }
 
-    int result;
+    RunOutcome outcome;
     {
         std::unique_ptr<AdapterConfigList> desired;
-        result = runSteps(desired);
+        outcome = runSteps(desired);
         if (keep != nullptr) *keep = std::move(desired);
     }  // the desired configuration is released here, before the closing lines
 
@@ -121,22 +125,37 @@ int runBlock(const platform::RunLockResult& lock, RunReason reason, const std::w
     logNarrow("%s", endStamp(platform::localTime()).c_str());
 
     platform::restoreConsoleOutput();
-    return result;
+    return outcome;
 }
 
 // The events of the program's message table (src/platform/win32/messages.mc).
 constexpr unsigned kEventRunSucceeded = 1;
 constexpr unsigned kEventRunFailed = 2;
 constexpr unsigned kEventChecksFailing = 3;
+constexpr unsigned kEventNothingToConfigure = 4;
+constexpr unsigned kEventRunStopped = 5;
 
 // Nobody watches the console at boot: a fleet's operators read the machine's
-// serial console, and its administrators the event log.
-void reportOutcome(bool succeeded, const std::wstring& closingLine) {
+// serial console, and its administrators the event log. Only a failure is
+// an error there: most machines have nothing to configure, and a run that a
+// stop or a shutdown ended did not fail, it did not finish.
+void reportOutcome(RunOutcome outcome, const std::wstring& closingLine) {
     const Settings& s = settings();
-    platform::writeSerialConsole(wideToLocale(L"addrsmith " + s.version + L": " + closingLine) + "\r\n");
-    platform::reportEvent(L"addrsmith",
-                          succeeded ? platform::EventType::Information : platform::EventType::Error,
-                          succeeded ? kEventRunSucceeded : kEventRunFailed, {closingLine, s.runLog, s.version});
+    std::wstring line = closingLine;
+    platform::EventType type = platform::EventType::Information;
+    unsigned id = kEventRunSucceeded;
+    if (outcome == RunOutcome::NothingToConfigure) {
+        line = L"nothing to configure, no additional adapter listed";
+        id = kEventNothingToConfigure;
+    } else if (outcome == RunOutcome::Failed) {
+        type = platform::EventType::Error;
+        id = kEventRunFailed;
+    } else if (outcome == RunOutcome::Stopped) {
+        type = platform::EventType::Warning;
+        id = kEventRunStopped;
+    }
+    platform::writeSerialConsole(wideToLocale(L"addrsmith " + s.version + L": " + line) + "\r\n");
+    platform::reportEvent(L"addrsmith", type, id, {line, s.runLog, s.version});
 }
 
 }  // namespace
@@ -150,7 +169,9 @@ void reportServiceWarning(const std::wstring& line) {
 
 int runConfiguration() {
     return runBlock(platform::RunLockResult{platform::RunLock::Held, 0}, RunReason::Console, std::wstring(),
-                    nullptr);
+                    nullptr) == RunOutcome::Succeeded
+               ? 0
+               : -1;
 }
 
 void prepareProcess() {
@@ -170,15 +191,17 @@ RunReport runOnce(RunReason reason, const std::wstring& adapter) {
     const platform::RunLockResult lock = platform::acquireRunLock(kRunLockWaitMilliseconds);
     if (lock.outcome == platform::RunLock::Stopped) return report;
     report.ran = true;
-    const bool succeeded = runBlock(lock, reason, adapter,
-                                    reason == RunReason::Console ? nullptr : &report.desired) == 0;
-    report.outcome = succeeded ? RunOutcome::Succeeded : RunOutcome::Failed;
+    report.outcome = runBlock(lock, reason, adapter, reason == RunReason::Console ? nullptr : &report.desired);
+    // Only the service's runs are ever stopped, and no one sees their
+    // console: what their line says is kept for whoever asks afterwards.
     const std::wstring closingLine =
-        succeeded ? L"set netcard info success" : L"set netcard info fail, detail log in " + settings().runLog;
+        report.outcome == RunOutcome::Succeeded ? L"set netcard info success"
+        : report.outcome == RunOutcome::Stopped ? L"stopped before the end, detail log in " + settings().runLog
+                                                : L"set netcard info fail, detail log in " + settings().runLog;
     logWide(L"%ls\n", closingLine.c_str());
     logFlush();
     // Still under the lock, so that the next run finds the serial port free.
-    reportOutcome(succeeded, closingLine);
+    reportOutcome(report.outcome, closingLine);
     // The block is closed by now: the line goes where the closing line went,
     // before "pause", in front of whoever would then wait on this run.
     report.closingLine = closingLine;

@@ -15,6 +15,7 @@
 #include "metadata/builder.h"
 #include "platform/adapters.h"
 #include "platform/system.h"
+#include "savedconfig/preflight.h"
 
 namespace {
 
@@ -32,6 +33,10 @@ constexpr std::uint32_t kListedAgainMilliseconds[] = {2000, 4000, 8000, 16000};
 constexpr std::uint32_t kLongestRetryMilliseconds = 3600u * 1000u;
 // Checks that keep failing are worth one warning, not one per check.
 constexpr std::uint32_t kFailingChecksWarningMilliseconds = 10u * 60u * 1000u;
+// While checks reach nothing, they add the route to the metadata network
+// again, at most once an interval and never more often than this: a route
+// command is a process, and most outages are not a lost route.
+constexpr std::uint32_t kRouteAgainMilliseconds = 60000;
 
 bool due(std::uint32_t now, std::uint32_t at) {
     // Tick counts wrap after 49 days; their differences do not.
@@ -60,19 +65,17 @@ std::wstring macText(const Mac& mac) {
     return text;
 }
 
-// The same settings for the same adapters, judged as a run judges whether
-// settings are in effect: one more or one less adapter is a change, another
-// order of the same addresses is not.
-bool sameConfiguration(const AdapterConfigList& a, const AdapterConfigList& b) {
-    if (a.size() != b.size()) return false;
-    for (const AdapterConfig& record : a) {
-        if (ipConfigChanged(record, b) != 0) return false;
-    }
-    for (const AdapterConfig& record : b) {
-        if (ipConfigChanged(record, a) != 0) return false;
-    }
-    return true;
+// Whether the service asks for anything the last run was not given, judged
+// as a run judges whether settings are in effect: one more adapter or other
+// settings are news, another order of the same addresses is not. An adapter
+// no longer asked for (listed without addresses, or not at all) is no news:
+// a run would take nothing away from it.
+bool askedAnythingNew(const AdapterConfigList& asked, const AdapterConfigList& given) {
+    return std::any_of(asked.begin(), asked.end(),
+                       [&](const AdapterConfig& record) { return ipConfigChanged(record, given) != 0; });
 }
+
+void addRouteQuietly() { enableLocalNetwork(); }
 
 // An adapter that appeared and was not listed yet.
 struct Newcomer {
@@ -86,6 +89,7 @@ public:
     explicit Watch(unsigned intervalSeconds) : interval_(intervalSeconds * 1000u) {}
 
     int run() {
+        routeAgainAt_ = platform::tickMilliseconds();
         std::optional<RunReason> reason = RunReason::ServiceStarted;
         Mac appeared{};
         for (;;) {
@@ -98,18 +102,21 @@ public:
     }
 
 private:
-    // False when a stop came before the run could start.
+    // False when a stop came before the run could start, or ended it.
     bool runFor(RunReason reason, const Mac& appeared) {
+        // A stop never starts a run, whatever a check found just before it.
+        if (platform::stopRequested()) return false;
         // A change starts the retries over.
         if (reason == RunReason::AdapterAppeared || reason == RunReason::MetadataChanged) failedRuns_ = 0;
         // What is there now is the run's to handle; what comes later is new.
         if (std::optional<std::vector<Mac>> macs = adapterMacs()) known_ = std::move(*macs);
         RunReport report = runOnce(reason, reason == RunReason::AdapterAppeared ? macText(appeared) : std::wstring());
-        if (!report.ran) return false;
+        if (!report.ran || report.outcome == RunOutcome::Stopped) return false;
         // A run that got no configuration leaves the last one to compare with.
         if (report.desired) lastTried_ = std::move(report.desired);
         const std::uint32_t now = platform::tickMilliseconds();
-        if (report.outcome == RunOutcome::Succeeded) {
+        // Nothing to configure is how the machine is, not a fault to try again.
+        if (report.outcome == RunOutcome::Succeeded || report.outcome == RunOutcome::NothingToConfigure) {
             failedRuns_ = 0;
         } else {
             const unsigned doublings = std::min(failedRuns_, 12u);
@@ -187,12 +194,15 @@ private:
     std::optional<RunReason> check() {
         std::unique_ptr<AdapterConfigList> asked;
         std::string why;
+        std::uint32_t now = platform::tickMilliseconds();
+        const bool routeDue = due(now, routeAgainAt_);
+        if (routeDue) routeAgainAt_ = now + std::max(interval_, kRouteAgainMilliseconds);
         {
             const QuietLog quiet;
-            asked = getDesiredConfig(nullptr, nullptr, Asking::Check);
+            asked = getDesiredConfig(routeDue ? addRouteQuietly : nullptr, nullptr, Asking::Check);
             why = quiet.lastLine();
         }
-        const std::uint32_t now = platform::tickMilliseconds();
+        now = platform::tickMilliseconds();
         scheduleCheck(now);
         if (!asked) {
             checkFailed(now, why);
@@ -200,7 +210,7 @@ private:
         }
         failing_ = false;
         // No run got as far as the metadata yet: the retries see to that.
-        if (!lastTried_ || sameConfiguration(*asked, *lastTried_)) return std::nullopt;
+        if (!lastTried_ || !askedAnythingNew(*asked, *lastTried_)) return std::nullopt;
         return RunReason::MetadataChanged;
     }
 
@@ -237,6 +247,7 @@ private:
     bool failing_ = false;
     std::uint32_t failingSince_ = 0;
     bool warned_ = false;
+    std::uint32_t routeAgainAt_ = 0;
 };
 
 }  // namespace

@@ -117,7 +117,14 @@ template <unsigned ReadLimit, std::size_t N>
 FetchResult fetchFirstWaiting(const std::wstring& url, wchar_t (&buffer)[N], RouteStep addRoute) {
     const std::uint32_t firstRequest = platform::tickMilliseconds();
     FetchAnswer answer = fetchAnswerInto<ReadLimit>(url, buffer);
-    if (!notAnsweredYet(answer) || asking == Asking::Check) return answer.result;
+    if (asking == Asking::Check) {
+        // Nothing reached at all: the route may have gone with the main
+        // adapter's reset. A check never waits, but adds it for the next
+        // (not for a request that a stop cut short).
+        if (answer.result == FetchResult::NoAnswer && addRoute != nullptr && !platform::stopRequested()) addRoute();
+        return answer.result;
+    }
+    if (!notAnsweredYet(answer)) return answer.result;
 
     const std::size_t linesBefore = logLineCount();
     const unsigned boundSeconds = static_cast<unsigned>(kServiceWaitMilliseconds / 1000);
@@ -314,6 +321,9 @@ std::unique_ptr<AdapterConfigList> getDesiredConfig(RouteStep addRoute, std::siz
         return nullptr;
     }
     TextList vecMacs = splitListing(macsText, L"/");
+    // A listing without a single entry, not even the machine's own, is no
+    // answer to go by.
+    const bool listedAny = !vecMacs.empty();
     // The machine's own adapter is never touched, however often and in
     // whatever letter case the listing names it.
     std::uint8_t mainBytes[6] = {};
@@ -327,6 +337,7 @@ std::unique_ptr<AdapterConfigList> getDesiredConfig(RouteStep addRoute, std::siz
 
     AdapterConfig record;
     std::wstring why;
+    std::size_t dropped = 0;
     for (const std::wstring& entry : vecMacs) {
         const Turn turn = buildRecord(macsUrl, entry, record, why);
         if (platform::stopRequested()) return nullptr;
@@ -334,17 +345,22 @@ std::unique_ptr<AdapterConfigList> getDesiredConfig(RouteStep addRoute, std::siz
             result->append(std::move(record));
             continue;
         }
-        if (how == Asking::Check) return nullptr;
         clearRecord(record);  // a skipped adapter leaves nothing behind
-        if (turn == Turn::Dropped) {
-            // The others are still configured, but the run must not say it
-            // configured the machine: this adapter stays without its network.
-            logWide(L"adapter %ls not configured: %ls\n", entry.c_str(), why.c_str());
-            if (leftOut != nullptr) ++*leftOut;
-        }
+        // An adapter with no address asked for is no news, for a run and a
+        // check alike: nothing is ever taken away because a list came back
+        // empty.
+        if (turn == Turn::NothingToConfigure) continue;
+        if (how == Asking::Check) return nullptr;
+        // The others are still configured, but the run must not say it
+        // configured the machine: this adapter stays without its network.
+        logWide(L"adapter %ls not configured: %ls\n", entry.c_str(), why.c_str());
+        ++dropped;
     }
+    if (leftOut != nullptr) *leftOut = dropped;
 
-    if (result->empty()) return nullptr;
+    // Nothing built and nothing left out is the service's answer for most
+    // machines (one adapter): nothing to configure, an empty list.
+    if (result->empty() && (dropped > 0 || !listedAny)) return nullptr;
     return result;
 }
 

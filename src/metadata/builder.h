@@ -10,20 +10,24 @@
 // Adds the route to the metadata network again (the driver hands it down).
 using RouteStep = void (*)();
 
-// A run is patient: it waits for a service that does not answer yet, asks a
-// busy one again, and skips an adapter with no address to set. A check of
-// the service's watch is not: anything short of a whole and valid answer
-// (any failed request, a busy one included, an empty listing, a value that
-// fails its check, an adapter left out) gives nothing at once.
+// A run is patient: it waits for a service that does not answer yet and asks
+// a busy one again. A check of the service's watch is not: anything short of
+// a whole and valid answer (any failed request, a busy one included, a
+// listing without a single entry, a value that fails its check, an adapter
+// left out) gives nothing at once. Both skip an adapter with no address to
+// set.
 enum class Asking { Run, Check };
 
 // The desired configuration from the metadata service: one record per listed
-// adapter except the machine's own, or nothing. A returned list is never empty.
-// While the service gives no answer at all to the first request, it is asked
+// adapter except the machine's own and those listed without an address, or
+// nothing. An empty list means nothing to configure: the listing names no
+// other adapter, or only ones without an address, and none was left out.
+// While the service gives no answer at all to the first request, a run asks
 // again for a while, the route being added again now and then with `addRoute`
-// (when given). `leftOut` (when given) counts the listed adapters that were
-// dropped for a failed fetch or check, each with a line saying why. A stop
-// asked for meanwhile ends it with nothing.
+// (when given); a check adds it once with `addRoute` and gives up.
+// `leftOut` (when given) counts the listed adapters that were dropped for a
+// failed fetch or check, each with a line saying why. A stop asked for
+// meanwhile ends it with nothing.
 std::unique_ptr<AdapterConfigList> getDesiredConfig(RouteStep addRoute = nullptr,
                                                     std::size_t* leftOut = nullptr,
                                                     Asking asking = Asking::Run);

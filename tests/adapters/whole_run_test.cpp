@@ -1,57 +1,13 @@
 // Whole runs on the simulated machine: metadata in, netsh out, the check
 // and the saved configuration file at the end.
-#include <functional>
-#include <sstream>
 
-#include "adapters/test_records.h"
+#include "adapters/whole_run.h"
 #include "app/driver.h"
 #include "app/entry.h"
 #include "core/settings.h"
 #include "sim/commands.h"
-#include "support/sim_test.h"
 
 namespace {
-
-const std::wstring kBase = L"http://169.254.0.254/meta-data";
-const std::wstring kMacs = kBase + L"/network/interfaces/macs/";
-const std::string kIni = "[eth0]\r\nGATEWAY=10.0.0.1\r\n";
-
-std::vector<std::uint8_t> kMainMac{0x52, 0x54, 0x00, 0x00, 0x00, 0x01};
-
-class WholeRunTest : public SimTest {
-protected:
-    void SetUp() override {
-        SimTest::SetUp();
-        writeFile(iniPath, kIni);
-        sim::setHttpBody(kBase + L"/mac", "52:54:00:00:00:01");
-        sim::setHttpBody(kMacs, "52:54:00:00:00:01/\n52:54:00:ab:cd:ef/\n52:54:00:01:02:03/\n");
-        // The primary address is listed second; it must still lead.
-        serve(L"52:54:00:ab:cd:ef", "10.0.1.5", "10.0.1.6/\n10.0.1.5/\n", "10.0.1.1",
-              "255.255.255.0");
-        serve(L"52:54:00:01:02:03", "10.0.2.5", "10.0.2.5/\n", "10.0.2.1", "255.255.0.0");
-
-        sim::setAdapters({adapterWith(L"Ethernet", kMainMac, {"10.0.0.5"}, 24, "10.0.0.1"),
-                          adapterWith(L"Ethernet 2", kMacA, {"192.168.5.5"}, 24, "192.168.5.1")});
-        // The second adapter shows up during the first wait.
-        sim::addAdapterFromQuery(2, adapterWith(L"Ethernet 3", kMacB, {}, 0, ""));
-    }
-
-    void serve(const std::wstring& mac, const std::string& primary, const std::string& ips,
-               const std::string& gateway, const std::string& mask) {
-        const std::wstring at = kMacs + mac + L"/";
-        sim::setHttpBody(at + L"primary-local-ipv4/", primary);
-        sim::setHttpBody(at + L"local-ipv4s/", ips);
-        sim::setHttpBody(at + L"local-ipv4s/" + widen(primary) + L"/gateway", gateway);
-        sim::setHttpBody(at + L"local-ipv4s/" + widen(primary) + L"/subnet-mask", mask);
-    }
-
-    bool ranCommandNaming(const std::wstring& name) {
-        for (const std::wstring& c : sim::commandsStarted()) {
-            if (c.find(L"name=\"" + name + L"\"") != std::wstring::npos) return true;
-        }
-        return false;
-    }
-};
 
 TEST_F(WholeRunTest, MetadataToVerifiedSettingsAndSavedFile) {
     settings().version = L"7.8.9";
@@ -220,110 +176,5 @@ const Detection kDetections[] = {
     // Held as a duplicate by both of matching's passes: set again.
     {"duplicate before applying", S::Duplicate, S::Preferred, 0, S::Preferred, true, 0, kDuplicate, 2}};
 INSTANTIATE_TEST_SUITE_P(States, DetectionTest, ::testing::ValuesIn(kDetections));
-
-// Whole lives of the service (interval 60 s, no random delay): why it runs,
-// the netsh commands (with when they start), its serial lines after the
-// first run's; each has ended at the moment of its stop.
-struct Life {
-    const char* what;
-    std::function<void()> script;  // on top of Ethernet 2 listed and stale
-    std::uint64_t stopAt;
-    std::vector<std::string> reasons;  // the lines saying why a block runs, or ends
-    std::vector<std::pair<std::wstring, std::uint64_t>> netsh;  // after the first run's two
-    std::vector<std::string> serial;
-    std::size_t requests = 0;  // when given
-};
-
-const std::string kStarted = "run by the service: it started";
-const std::string kChanged = "run by the service: the metadata changed";
-const std::string kAgain = "run by the service: again after a failed run";
-const std::string kAppeared = "run by the service: adapter 52-54-00-01-02-03 appeared and is listed";
-const std::string kStopped = "stop requested, the run ends here";
-const std::string kSuccess = "addrsmith 7.8.9: set netcard info success\r\n";
-// Up to the run log's path, which is the test's own.
-const std::string kFailure = "addrsmith 7.8.9: set netcard info fail, detail log in ";
-const std::wstring kSetA = L"address name=\"Ethernet 2\" static 10.0.1.5 255.255.255.0 10.0.1.1";
-const std::wstring kAddA = L"address name=\"Ethernet 2\" 10.0.1.6 255.255.255.0";
-const std::wstring kSetB = L"address name=\"Ethernet 3\" static 10.0.2.5 255.255.0.0 10.0.2.1";
-void listBoth() { sim::setHttpBody(kMacs, "52:54:00:00:00:01/\n52:54:00:ab:cd:ef/\n52:54:00:01:02:03/\n"); }
-void attachB(std::uint64_t at) { sim::addAdapterAtTime(at, adapterWith(L"Ethernet 3", kMacB, {}, 0, "")); }
-void answer(const std::wstring& url, unsigned status, const char* body, bool reached = true) {
-    sim::HttpAnswer a;
-    a.kind = reached ? sim::HttpAnswer::Kind::Body : sim::HttpAnswer::Kind::Unreachable;
-    a.status = status;
-    a.body = body;
-    sim::setHttpAnswer(url, a);
-}
-
-class ServiceLife : public WholeRunTest, public ::testing::WithParamInterface<Life> {};
-
-TEST_P(ServiceLife, RunsOnlyForAChangeAndStopsAtOnce) {
-    const Life& c = GetParam();
-    SCOPED_TRACE(c.what);
-    sim::resetAdapters();
-    sim::setAdapters({adapterWith(L"Ethernet", kMainMac, {"10.0.0.5"}, 24, "10.0.0.1"),
-                      adapterWith(L"Ethernet 2", kMacA, {"192.168.5.5"}, 24, "192.168.5.1")});
-    sim::setHttpBody(kMacs, "52:54:00:00:00:01/\n52:54:00:ab:cd:ef/\n");
-    settings().version = L"7.8.9";
-    c.script();
-    sim::at(c.stopAt, [] { sim::requestStop(); });
-
-    EXPECT_EQ(programMain({"--service", "--interval", "60"}), 0);
-
-    EXPECT_EQ(sim::nowMilliseconds(), c.stopAt);
-    std::vector<std::string> reasons;
-    std::istringstream log(logText());
-    for (std::string line; std::getline(log, line);) {
-        if (line.rfind("run by the service: ", 0) == 0 || line.rfind("stop requested", 0) == 0) reasons.push_back(line);
-    }
-    EXPECT_EQ(reasons, c.reasons);
-    std::vector<std::pair<std::wstring, std::uint64_t>> netsh;
-    for (std::size_t i = 0; i < sim::commandsStarted().size(); ++i) {
-        if (sim::commandsStarted()[i].rfind(kSetPrefix.substr(0, 20), 0) == 0) {
-            netsh.emplace_back(sim::commandsStarted()[i].substr(kSetPrefix.size() - 14), sim::commandStartTimes()[i]);
-        }
-    }
-    if (netsh.size() >= 2 && netsh[1].second == 0) netsh.erase(netsh.begin(), netsh.begin() + 2);
-    EXPECT_EQ(netsh, c.netsh);
-    std::vector<std::string> serial;
-    for (const std::string& event : sim::systemEvents()) {
-        if (event.rfind("serial ", 0) == 0) serial.push_back(event.substr(7, event.find(" in ") + 4 - 7));
-    }
-    if (!serial.empty() && serial[0] == kSuccess) serial.erase(serial.begin());
-    EXPECT_EQ(serial, c.serial);
-    if (c.requests != 0) {
-        EXPECT_EQ(sim::httpRequests().size(), c.requests);
-    }
-}
-
-const Life kLives[] = {
-    // Nine checks of 2 + 4 requests each, and nothing else.
-    {"nothing changes", [] {}, 600000, {kStarted}, {}, {}, 6 + 9 * 6},
-    {"an address added", [] { sim::at(100000, [] { sim::setHttpBody(kMacs + L"52:54:00:ab:cd:ef/local-ipv4s/", "10.0.1.5/\n10.0.1.6/\n10.0.1.7/\n"); }); },
-     300000, {kStarted, kChanged},
-     {{kSetA, 120000}, {kAddA, 120000}, {L"address name=\"Ethernet 2\" 10.0.1.7 255.255.255.0", 120000}}, {kSuccess}},
-    {"an adapter attached and listed", [] { attachB(30500); sim::at(30500, listBoth); },
-     100000, {kStarted, kAppeared}, {{kSetB, 32000}}, {kSuccess}},
-    // Asked when it appears, then 2 and 4 s later.
-    {"listed 5 s after it appears", [] { attachB(30500); sim::at(35500, listBoth); },
-     100000, {kStarted, kAppeared}, {{kSetB, 38000}}, {kSuccess}},
-    // Busy, unreachable, then listing nothing for 12 minutes: one warning.
-    {"busy, unreachable, empty", [] {
-         sim::at(100000, [] { answer(kMacs, 503, "busy"); });
-         sim::at(400000, [] { answer(kMacs, 200, "", false); });
-         sim::at(600000, [] { answer(kMacs, 200, ""); });
-         sim::at(820000, [] { sim::setHttpBody(kMacs, "52:54:00:00:00:01/\n52:54:00:ab:cd:ef/\n"); });
-     }, 1000000, {kStarted}, {}, {"addrsmith 7.8.9: metadata checks have failed for 10 min, settings left as they are; last: vecMacs.size:0\r\n"}},
-    // Retried 1, 2, 4 and 8 intervals after each failed run.
-    {"failed runs back off", [] { sim::setNetshApplies(false); }, 1000000, {kStarted, kAgain, kAgain, kAgain, kAgain},
-     {{kSetA, 60000}, {kAddA, 60000}, {kSetA, 180000}, {kAddA, 180000}, {kSetA, 420000}, {kAddA, 420000},
-      {kSetA, 900000}, {kAddA, 900000}},
-     {kFailure, kFailure, kFailure, kFailure, kFailure}},
-    {"stop while the service is awaited", [] { answer(kBase + L"/mac", 200, "", false); },
-     10000, {kStarted, kStopped}, {}, {kFailure}},
-    {"stop while another run holds the lock", [] { sim::setOtherRunHolds(std::nullopt); }, 5000, {}, {}, {}},
-    {"stop during the adapter search", [] { listBoth(); }, 40000, {kStarted, kStopped}, {}, {kFailure}},
-};
-INSTANTIATE_TEST_SUITE_P(Service, ServiceLife, ::testing::ValuesIn(kLives));
 
 }  // namespace

@@ -57,6 +57,8 @@ TEST_F(WriterTest, TwoAdaptersGetOneSectionEachAndEverythingElseStays) {
     writeFile(iniPath, kExisting);
     writeFile(iniPath + ".new", "[eth0]\r\nGATEWAY=half");  // what a killed run left
     sim::fileAttributes()[iniPath + ".new"] = sim::kHidden | sim::kReadOnly;
+    writeFile(backupPath + ".new", "half a backup");  // hidden, as a copy of a hidden saved file is
+    sim::fileAttributes()[backupPath + ".new"] = sim::kHidden;
     AdapterConfigList list;
     list.append(makeRecord({0x52, 0x54, 0x00, 0xab, 0xcd, 0xef}, {L"10.0.0.5", L"10.0.0.6", L"10.0.0.7"},
                            L"10.0.0.1", L"255.255.255.0"));

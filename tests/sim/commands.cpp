@@ -87,6 +87,7 @@ StartResult startHiddenChild(const std::wstring& program, const std::wstring& co
         return result;
     }
     sim::applyCommandToAdapters(commandLine);
+    sim::applyCommandToRoute(commandLine);
     const ChildId id = s.nextId++;
     s.children[id] = Child{behaviour, sim::nowMilliseconds() + behaviour.durationMilliseconds};
     result.child = id;

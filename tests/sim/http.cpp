@@ -12,6 +12,7 @@ struct HttpState {
     std::map<std::wstring, sim::HttpAnswer> answers;
     std::vector<std::wstring> requests;
     std::vector<platform::HttpRoute> routes;
+    std::optional<std::uint64_t> routeAddableFrom;  // set while the route is lost
 };
 
 HttpState& state() {
@@ -38,6 +39,11 @@ void setHttpBody(const std::wstring& url, const std::string& body) {
 
 const std::vector<std::wstring>& httpRequests() { return state().requests; }
 const std::vector<platform::HttpRoute>& httpRoutes() { return state().routes; }
+void loseRoute(std::uint64_t addableFrom) { state().routeAddableFrom = addableFrom; }
+void applyCommandToRoute(const std::wstring& commandLine) {
+    std::optional<std::uint64_t>& lost = state().routeAddableFrom;
+    if (lost && commandLine.rfind(L"route add 169.254.0.0 ", 0) == 0 && nowMilliseconds() >= *lost) lost.reset();
+}
 
 }  // namespace sim
 
@@ -50,7 +56,7 @@ HttpRead httpGetOnce(const std::wstring& url, std::size_t limit, HttpRoute route
 
     HttpRead read;
     const auto found = s.answers.find(url);
-    if (found == s.answers.end()) return read;
+    if (found == s.answers.end() || s.routeAddableFrom) return read;
     sim::HttpAnswer& answer = found->second;
     const bool early = sim::nowMilliseconds() < answer.answersFrom;
     if (early && answer.busyStatus == 0) {
@@ -66,6 +72,8 @@ HttpRead httpGetOnce(const std::wstring& url, std::size_t limit, HttpRoute route
         answer.busyTimes -= answer.busyTimes > 0 ? 1 : 0;
         read.status = answer.busyStatus;
         sim::advanceMilliseconds(answer.busyMilliseconds);
+    } else {
+        sim::advanceMilliseconds(answer.milliseconds);
     }
     if (answer.kind == sim::HttpAnswer::Kind::ReadFails) return read;
     read.readOk = true;

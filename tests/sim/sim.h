@@ -61,7 +61,7 @@ struct HttpAnswer {
     enum class Kind { Body, Unreachable, ReadFails } kind = Kind::Body;
     std::string body;  // sent as is, whatever the "status"
     // A Content-Length longer than the body: the connection closes early
-    // and the read returns what arrived, as WinINet does.
+    // and the read returns what arrived.
     std::optional<std::uint64_t> announcedLength;
     unsigned status = 200;
     std::optional<std::uint64_t> retryAfterSeconds;
@@ -73,6 +73,7 @@ struct HttpAnswer {
     unsigned busyStatus = 0;
     unsigned busyTimes = 0;  // the first this many requests get `busyStatus` too
     unsigned busyMilliseconds = 0;  // what each busy answer takes to come
+    unsigned milliseconds = 0;      // what each other answer takes to come
 };
 void setHttpAnswer(const std::wstring& url, HttpAnswer answer);
 void setHttpBody(const std::wstring& url, const std::string& body);
@@ -80,6 +81,11 @@ void setHttpBody(const std::wstring& url, const std::string& body);
 const std::vector<std::wstring>& httpRequests();
 // How each request was to reach its server, in the same order.
 const std::vector<platform::HttpRoute>& httpRoutes();
+// The route to the metadata network is gone: nothing answers until a route
+// command starts at or after `addableFrom` (before, it has no gateway).
+void loseRoute(std::uint64_t addableFrom);
+// Called by the command area when a command starts; acts on route lines.
+void applyCommandToRoute(const std::wstring& commandLine);
 
 // ---- commands ------------------------------------------------------------
 struct CommandBehaviour {

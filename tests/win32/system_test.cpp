@@ -85,7 +85,7 @@ TEST(WinSystem, ProgramSaysWhatItIs) {
     DWORD_PTR strings[] = {reinterpret_cast<DWORD_PTR>(L"set netcard info success"),
                            reinterpret_cast<DWORD_PTR>(L"c:\\windows\\ipconfig_addrsmith.log"),
                            reinterpret_cast<DWORD_PTR>(L"1.2.3")};
-    for (DWORD id : {1u, 2u}) {
+    for (DWORD id : {1u, 2u, 3u, 4u, 5u}) {
         wchar_t event[512] = L"";
         const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, exe, id,
                                               0, event, 512, reinterpret_cast<va_list*>(strings));

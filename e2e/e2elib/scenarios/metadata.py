@@ -8,8 +8,9 @@ import time
 from ..checks import Checker, section
 from ..lab import MAIN, STANDARD_INI, Desired, metadata_tree
 from ..machine import METADATA_ADDRESS, Adapter
-from ..program import (ASKED_AGAIN, MAC_PATH, MACS, METADATA_URL, ROUTE_CMD, SERVICE_ANSWERED, SERVICE_BUSY,
-                       SERVICE_GAVE_UP, SERVICE_WAIT, SERVICE_WAIT_SECONDS, builder_lines, commands_for, fetch_paths)
+from ..program import (ASKED_AGAIN, MAC_PATH, MACS, METADATA_URL, NOTHING_LINE, ROUTE_CMD, SERVICE_ANSWERED,
+                       SERVICE_BUSY, SERVICE_GAVE_UP, SERVICE_WAIT, SERVICE_WAIT_SECONDS, builder_lines, commands_for,
+                       fetch_paths)
 from .common import ETH1, ETH2, WANT1, WANT2, new_lab, setup_one, setup_two
 from .success import expect_two_applied
 
@@ -36,9 +37,12 @@ def metadata_down(env):
         # the program's count does not: a few seconds' slack above.
         ck.true(SERVICE_WAIT_SECONDS - 15 <= last_route < SERVICE_WAIT_SECONDS + 5,
                 "the route added again in the wait's final 15 s", "%.1f s" % last_route)
-        ck.true(SERVICE_WAIT_SECONDS <= out.seconds < SERVICE_WAIT_SECONDS + 10,
+        # From the route the run adds just before its first request to its
+        # closing line: Wine's own start, slow on a cold machine, left out.
+        gave_up = (out.closed_at or out.pty.ended) - (out.commands[0].arrived if out.commands else out.started)
+        ck.true(SERVICE_WAIT_SECONDS <= gave_up < SERVICE_WAIT_SECONDS + 10,
                 "gave up after the bound of %d s, counted from the first request" % SERVICE_WAIT_SECONDS,
-                "%.1f s" % out.seconds)
+                "%.1f s" % gave_up)
         ck.ini_untouched(out, lab.ini_before)
         ck.adapter(out, "eth1", ["10.1.0.99/24"], "10.1.0.254", 101)
         ck.metadata_route(out)
@@ -55,7 +59,8 @@ def metadata_late(env):
         # the route through eth0's gateway leads nowhere.
         lab.machine.ip("addr", "del", METADATA_ADDRESS + "/32", "dev", "lo")
         out, back = lab.run_acting_after(
-            4.0, lambda lab: lab.machine.ip("addr", "add", METADATA_ADDRESS + "/32", "dev", "lo"))
+            4.0, lambda lab: lab.machine.ip("addr", "add", METADATA_ADDRESS + "/32", "dev", "lo"),
+            after_first_command=True)
         env.show(late, out)
         expect_two_applied(late, out, lab)
         late.log_order(out, [ROUTE_CMD, "wait %s  successfully" % ROUTE_CMD, SERVICE_WAIT, SERVICE_ANSWERED,
@@ -105,7 +110,7 @@ def only_main_listed(env):
         setup_one(lab, metadata_tree([WANT1], listing="52:54:00:00:00:10/"))
         out = lab.run()
         env.show(ck, out)
-        ck.console(out, success=False)
+        ck.console(out, success=False, serial=NOTHING_LINE)
         ck.log_exact(out, [ROUTE_CMD, "wait %s  successfully" % ROUTE_CMD,
                            "main mac=52:54:00:00:00:10", "vecMacs.size:0",
                            "config file error , no configure information"])

@@ -36,7 +36,7 @@ def package_lifecycle(env):
             ck.eq((msiexec("/i", msis[0], "INTERVAL=4") != 0, left()), (True, [False] * 4), "INTERVAL=4 fails, clean")
             for runs, (msi, version) in enumerate(zip(msis, versions), 1):  # the upgrade keeps INTERVAL=120
                 ck.eq(msiexec("/i", msi, *(["INTERVAL=120"] if runs == 1 else [])), 0, "install " + version)
-                out = wait_for_blocks(lab, runs, 30)
+                out = wait_for_blocks(lab, runs, 60)
                 ck.eq((left()[4:], read_bytes(os.path.join(folder, "addrsmith.exe")) == read_bytes(env.exe),
                        lab.registry_values(SERVICE_KEY).get("ImagePath", [None])[-1],
                        "RUNNING" in lab.wine(["sc", "query", "addrsmith"]).stdout.decode(),

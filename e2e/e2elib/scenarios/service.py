@@ -1,8 +1,9 @@
 """The service: installed from a folder whose path has a space, it runs at
-its start, then follows an adapter attached and listed, an address added and
-removed, leaves everything alone while the metadata service is busy or lists
-nothing and while nothing changes, and stops on request, also while a check
-waits for an answer that never comes.
+its start with nothing to configure (only the main adapter listed) and then
+stays quiet, then follows an adapter listed, an adapter attached and listed,
+an address added and removed, leaves everything alone while the metadata
+service is busy or lists nothing and while nothing changes, and stops on
+request, also while a check waits for an answer that never comes.
 """
 import os
 import re
@@ -11,7 +12,7 @@ import time
 
 from ..checks import Checker, section
 from ..lab import STANDARD_INI, Desired, metadata_tree, read_bytes
-from ..program import MAC_PATH, ROUTE_CMD, SERIAL_PREFIX, SUCCESS_LINE, commands_for
+from ..program import MAC_PATH, NOTHING_LINE, ROUTE_CMD, SERIAL_PREFIX, SUCCESS_LINE, commands_for
 from .common import ETH2, WANT1, WANT2, new_lab, setup_one
 
 EXE = r"C:\Program Files\addrsmith\addrsmith.exe"
@@ -82,7 +83,7 @@ def service_follows_changes(env):
     """The service follows an attached adapter and an address added and removed, changes nothing for bad answers."""
     ck = Checker("service_follows_changes")
     with new_lab(env, "service") as lab:
-        setup_one(lab)
+        setup_one(lab, metadata_tree([]))  # eth1 there, only the main adapter listed
         install_copy(lab, env.exe)
         try:
             installed = lab.wine([EXE, "--install-service", "--interval", str(INTERVAL)])
@@ -91,10 +92,14 @@ def service_follows_changes(env):
             ck.eq(lab.registry_values(SERVICE_KEY).get("ImagePath", [None])[-1],
                   '"%s" --service --interval %d' % (EXE, INTERVAL), "image path quoted")
             lab.wine(["net", "start", "addrsmith"])
-            out = wait_for_blocks(lab, 1, 20)
+            out = wait_for_blocks(lab, 1, 60)
             env.show(ck, out)
-            expect_run(ck, out, "started", ["run by the service: it started"],
-                       [ROUTE_CMD] + commands_for("eth1", WANT1), [eth1_section("10.1.0.5")])
+            ck.true(re.fullmatch("%s%s\r\n" % (SERIAL_PREFIX, NOTHING_LINE), out.serial),
+                    "started: nothing to configure", repr(out.serial))
+            expect_quiet(ck, lab, "nothing to configure", 4 * INTERVAL, 1)  # 1.4.0 retried after 1 and 2 intervals
+            lab.serve(metadata_tree([WANT1]))
+            expect_run(ck, wait_for_blocks(lab, 2, 30), "listed", [CHANGED], [ROUTE_CMD] + commands_for("eth1", WANT1),
+                       [eth1_section("10.1.0.5")])
             # An adapter attached and listed at once; an address added on the
             # service, then taken away again.
             appeared = "run by the service: adapter 52-54-00-ab-cd-02 appeared and is listed"
@@ -102,7 +107,7 @@ def service_follows_changes(env):
                     ("attached", [WANT1, WANT2], [appeared, CHANGED], commands_for("eth2", WANT2), ["10.1.0.5"]),
                     ("address added", [WANT1_MORE, WANT2], [CHANGED], commands_for("eth1", WANT1_MORE),
                      ["10.1.0.5", "10.1.0.6"]),
-                    ("address removed", [WANT1, WANT2], [CHANGED], commands_for("eth1", WANT1), ["10.1.0.5"])], 2):
+                    ("address removed", [WANT1, WANT2], [CHANGED], commands_for("eth1", WANT1), ["10.1.0.5"])], 3):
                 lab.serve(metadata_tree(wants))
                 if step == "attached":
                     lab.add(ETH2)
@@ -117,7 +122,7 @@ def service_follows_changes(env):
                     ("empty listing", metadata_tree([], listing=""), False),
                     ("unchanged", metadata_tree([WANT1, WANT2]), False)):
                 lab.serve(tree, scripted=scripted)
-                out = expect_quiet(ck, lab, step, 3 * INTERVAL, 4)
+                out = expect_quiet(ck, lab, step, 3 * INTERVAL, 5)
             ck.eq(len(out.requests) % 10, 0, "a check asks 2 + 4N resources")
             ck.adapter(out, "eth2", ["10.2.0.7/16", "10.2.0.8/16", "10.2.0.9/16"], "10.2.0.1", 102)
 
