@@ -21,7 +21,6 @@ constexpr unsigned kRemoveWaitMilliseconds = 60000;
 constexpr unsigned long kAccessDenied = 5;
 constexpr unsigned long kServiceDoesNotExist = 1060;
 constexpr unsigned long kServiceMarkedForDelete = 1072;
-constexpr unsigned long kServiceExists = 1073;
 
 std::wstring widen(const std::string& text) {
     std::wstring wide;
@@ -62,7 +61,9 @@ void printHelp() {
     logWide(L"  addrsmith.exe --install-service [--interval S]: installs the service \"addrsmith\": a run at every "
             L"start, then adapters attached later and changed addresses applied, the metadata service "
             L"asked every S seconds (%u to %u, default %u); it starts at the next boot, or with: "
-            L"sc start addrsmith\n",
+            L"sc start addrsmith. Installed already, it is updated in place (the interval, say), which a "
+            L"running service takes up when it next starts. Only from a folder that only SYSTEM, "
+            L"Administrators and TrustedInstaller can change\n",
             kShortestIntervalSeconds, kLongestIntervalSeconds, kDefaultIntervalSeconds);
     logWide(L"  addrsmith.exe --remove-service: stops the service and removes it\n");
     logWide(L"  addrsmith.exe --help, /?: this text\n");
@@ -77,6 +78,19 @@ int installService(std::optional<unsigned> intervalSeconds) {
         logWide(L"service addrsmith not installed: the program's own path is unknown\n");
         return 1;
     }
+    // The manager starts what is there as the system account at every boot:
+    // an account that could change the program, or put a library beside it,
+    // would run its own code as that.
+    const std::wstring folder = path->substr(0, path->find_last_of(L'\\'));
+    for (const std::wstring& place : {folder, *path}) {
+        if (!platform::onlyTrustedMayChange(place)) {
+            logWide(L"service addrsmith not installed: %ls can be changed by an account other than SYSTEM, "
+                    L"Administrators or TrustedInstaller, which would then run its own code as SYSTEM; install "
+                    L"from a folder only they can change, such as C:\\Program Files\\addrsmith\n",
+                    place.c_str());
+            return 2;
+        }
+    }
     platform::ServiceDefinition definition;
     definition.name = kServiceName;
     definition.displayName = L"addrsmith";
@@ -85,18 +99,25 @@ int installService(std::optional<unsigned> intervalSeconds) {
         L"from the cloud platform's instance-metadata service: at start, and whenever an adapter is "
         L"attached or the metadata changes.";
     definition.commandLine = serviceCommandLine(*path, intervalSeconds);
-    const unsigned long error = platform::installService(definition);
-    if (error == 0) {
+    const platform::InstallResult result = platform::installService(definition);
+    if (result.errorCode == 0 && result.updated) {
+        logWide(L"service addrsmith updated (a running service goes on as it was until it next starts: "
+                L"sc stop addrsmith, then sc start addrsmith, or the next boot): %ls\n",
+                definition.commandLine.c_str());
+        return 0;
+    }
+    if (result.errorCode == 0) {
         logWide(L"service addrsmith installed (starts at the next boot, or now with: sc start addrsmith): %ls\n",
                 definition.commandLine.c_str());
         return 0;
     }
-    const wchar_t* why = error == kAccessDenied   ? L"run it from an elevated prompt"
-                         : error == kServiceExists ? L"it is installed already (--remove-service removes it)"
+    const unsigned long error = result.errorCode;
+    const wchar_t* why = error == kAccessDenied ? L"run it from an elevated prompt"
                          : error == kServiceMarkedForDelete
                              ? L"the one removed last still runs; try again once it has stopped"
                              : L"the service manager refused";
-    logWide(L"service addrsmith not installed: %ls (error %lu)\n", why, error);
+    logWide(L"service addrsmith not %ls: %ls (error %lu)\n", result.updated ? L"updated" : L"installed", why,
+            error);
     return 1;
 }
 

@@ -25,10 +25,22 @@ struct ServiceDefinition {
     std::wstring commandLine;
 };
 
+struct InstallResult {
+    unsigned long errorCode = 0;  // 0: done, else the system's error code
+    bool updated = false;         // it was installed already: changed in place
+};
 // Registers the service: started automatically at boot, as the local system
-// account, restarted by the manager after a failure. Does not start it.
-// 0, or the system's error code.
-unsigned long installService(const ServiceDefinition& service);
+// account, restarted by the manager after a crash. Where it is installed
+// already (by hand, or by an older version), it is changed in place to the
+// same: command line, start type, account, description and restarts. Neither
+// starts nor restarts it.
+InstallResult installService(const ServiceDefinition& service);
+
+// Whether only the system account, the Administrators group, the system's
+// installer and this process's own account may change the file or folder at
+// `path`: what the service manager starts as the system account must be
+// out of every other account's reach.
+bool onlyTrustedMayChange(const std::wstring& path);
 
 struct RemoveResult {
     unsigned long errorCode = 0;  // 0: deleted (or marked for deletion)

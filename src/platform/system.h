@@ -50,23 +50,24 @@ std::optional<std::wstring> executablePath();
 // wraps after about 49 days, so only differences of it mean anything.
 std::uint32_t tickMilliseconds();
 
-// One run of the program at a time on the machine. The lock is a named
-// object of the whole machine (every session), which the system gives up
-// when a run holding it dies, and which only the system account and
-// administrators can make or open.
+// One run of the program at a time on the machine. The lock is held for the
+// whole machine (every session), given up by the system when a run holding
+// it dies, and only the system account and administrators can make or hold
+// it.
 enum class RunLock {
     Held,         // taken; hold it until releaseRunLock
     TimedOut,     // another run still held it when the wait ran out
     Stopped,      // a stop was asked for while waiting: do not run
     Unavailable,  // the lock could not be made or waited on at all
-    Foreign       // made by another account (where any can): not waited for
+    Foreign       // made by another account, or open to one: not waited for
 };
 struct RunLockResult {
     RunLock outcome = RunLock::Unavailable;
     unsigned long errorCode = 0;  // the system's code, with Unavailable
 };
 // Waits at most `milliseconds` for any other run to let the lock go, less
-// when a stop is asked for meanwhile.
+// when a stop is asked for meanwhile. Once a stop has been asked for it is
+// Stopped, even where the lock is free.
 RunLockResult acquireRunLock(unsigned milliseconds);
 // Lets the lock go (nothing when it is not held). Returns 0, or the
 // system's code when it refused: the lock then stays held until the program

@@ -265,13 +265,19 @@ TEST_F(Driver, CommandLineOfTheServiceAndEverythingElseRunsAsAtBoot) {
         platform::RemoveResult remove;
         int status;
         std::string output;  // its first line; "" for a run as at boot
+        std::wstring changeable = L"";  // a folder or file others may change
     };
     const Case cases[] = {
         {{"--install-service"}, 0, 0, removed, 0, installed + path},
         {{"--interval", "120", "--Install-Service"}, 0, 0, removed, 0, installed + path + " --interval 120"},
         {{"--install-service"}, 0, 5, removed, 1, "service addrsmith not installed: run it from an elevated prompt (error 5)"},
-        {{"--install-service"}, 0, 1073, removed, 1,
-         "service addrsmith not installed: it is installed already (--remove-service removes it) (error 1073)"},
+        {{"--install-service", "--interval", "300"}, 0, 1073, removed, 0,
+         "service addrsmith updated (a running service goes on as it was until it next starts: sc stop addrsmith, "
+         "then sc start addrsmith, or the next boot): " + path + " --interval 300"},
+        {{"--install-service"}, 0, 0, removed, 2,
+         "service addrsmith not installed: C:\\Program Files\\addrsmith can be changed by an account other than "
+         "SYSTEM, Administrators or TrustedInstaller, which would then run its own code as SYSTEM; install from a "
+         "folder only they can change, such as C:\\Program Files\\addrsmith", L"C:\\Program Files\\addrsmith"},
         {{"--install-service", "--interval", "4"}, 0, 0, removed, 2,
          "--interval takes a whole number of seconds from 5 to 3600, not \"4\""},
         {{"--install-service", "--interval"}, 0, 0, removed, 2, "--interval takes a whole number of seconds from 5 to 3600, not \"\""},
@@ -296,6 +302,7 @@ TEST_F(Driver, CommandLineOfTheServiceAndEverythingElseRunsAsAtBoot) {
         platform::redirectOutputToLog(settings().runLog);
         settings().version = L"7.8.9";
         sim::setServiceErrors(c.dispatchError, c.installError, c.remove);
+        sim::setChangeableByOthers(c.changeable);
 
         EXPECT_EQ(programMain(c.arguments), c.status);
 

@@ -36,8 +36,11 @@ void requestStop();
 void setRandomNumber(std::uint32_t number);
 // The service: runAsService runs the work at once and returns this error
 // (0: none); install and removal are recorded in systemEvents ("install
-// <command line>", "remove") and give these errors.
+// <command line>", "remove") and give these errors; an install "error" of
+// 1073 is a service that exists, which is updated in place.
 void setServiceErrors(unsigned long dispatch, unsigned long install, platform::RemoveResult remove);
+// A file or folder that an account other than the trusted ones may change.
+void setChangeableByOthers(const std::wstring& path);
 const std::vector<unsigned>& sleepsTaken();
 // Where "the console" writes go (a real file); empty text when unset.
 void setConsoleFile(const std::string& path);

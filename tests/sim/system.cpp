@@ -38,6 +38,7 @@ struct SystemState {
     unsigned long dispatchError = 0;
     unsigned long installError = 0;
     platform::RemoveResult removeResult;
+    std::wstring changeableByOthers;
 };
 
 SystemState& state() {
@@ -101,6 +102,7 @@ void setServiceErrors(unsigned long dispatch, unsigned long install, platform::R
     state().installError = install;
     state().removeResult = remove;
 }
+void setChangeableByOthers(const std::wstring& path) { state().changeableByOthers = path; }
 const std::vector<unsigned>& sleepsTaken() { return state().sleeps; }
 unsigned keyWaits() { return state().keyWaits; }
 
@@ -134,6 +136,7 @@ std::uint32_t tickMilliseconds() { return static_cast<std::uint32_t>(state().now
 
 RunLockResult acquireRunLock(unsigned milliseconds) {
     SystemState& s = state();
+    if (s.stop) return RunLockResult{RunLock::Stopped, 0};  // even where the lock is free
     if (s.lockError != 0) return RunLockResult{RunLock::Unavailable, s.lockError};
     if (s.lockForeign) return RunLockResult{RunLock::Foreign, 0};
     if (s.otherRunUntil > s.now) {
@@ -211,10 +214,13 @@ unsigned long runAsService(const std::wstring&, const std::function<int()>& work
     return 0;
 }
 
-unsigned long installService(const ServiceDefinition& service) {
+InstallResult installService(const ServiceDefinition& service) {
     state().events.push_back("install " + narrowPath(service.commandLine));
-    return state().installError;
+    const bool exists = state().installError == 1073;  // updated in place, as the real layer does
+    return InstallResult{exists ? 0 : state().installError, exists};
 }
+
+bool onlyTrustedMayChange(const std::wstring& path) { return path != state().changeableByOthers; }
 
 RemoveResult removeService(const std::wstring&, unsigned) {
     state().events.push_back("remove");

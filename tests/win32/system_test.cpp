@@ -8,17 +8,20 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/run_log.h"
 #include "platform/process.h"
 #include "platform/system.h"
+#include "platform/win32/stop.h"
 
 namespace {
 std::string slurp(const char* path) {
@@ -27,6 +30,9 @@ std::string slurp(const char* path) {
     out << in.rdbuf();
     return out.str();
 }
+
+constexpr wchar_t kLockFile[] = L"C:\\windows\\addrsmith.lock";
+constexpr char kHolds[] = "addrsmith_lock_holds.txt";
 
 // The real program, as Windows names it (Wine shows the host's root as Z:).
 std::wstring programPath() {
@@ -112,20 +118,65 @@ TEST(WinSystem, StartupTaskCommandRunsTheProgramAndEnds) {
     EXPECT_NE(slurp(log).find("configure end", before), std::string::npos);
 }
 
-// Where any account can make the lock (Wine 8, version 5), one another account
-// made is not waited for, whether it lets us in or not; an administrator's is.
-TEST(WinSystem, RunLockMadeByAnotherAccountIsNotWaitedFor) {
-    for (const auto& [security, outcome] : {std::pair{L"O:S-1-5-21-7-8-9-1001D:(A;;GA;;;WD)", platform::RunLock::Foreign},
-                                            {L"O:S-1-5-21-7-8-9-1001D:", platform::RunLock::Foreign},
-                                            {L"O:BAD:(A;;GA;;;SY)(A;;GA;;;BA)", platform::RunLock::Held}}) {
+// A lock file another account made, or that lets one open it, is not waited
+// for, held or not; ours is. A stop wins over the free lock. (Wine shows
+// every file as its one user's: another owner cannot be shown, another's access can.)
+TEST(WinSystem, RunLockFileOfAnotherAccountIsNotWaitedFor) {
+    const wchar_t* ours = L"O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)";
+    for (const auto& [security, held, outcome] :
+         {std::tuple{L"D:(A;;GA;;;WD)", false, platform::RunLock::Foreign},
+          {L"O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;FR;;;WD)", true, platform::RunLock::Foreign},
+          {ours, true, platform::RunLock::TimedOut}, {ours, false, platform::RunLock::Held}}) {
+        ::DeleteFileW(kLockFile);
         SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, FALSE};
         ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(security, SDDL_REVISION_1,
                                                                           &attributes.lpSecurityDescriptor, nullptr));
-        const HANDLE other = ::CreateMutexW(&attributes, FALSE, L"Global\\addrsmith.run");
-        EXPECT_EQ(platform::acquireRunLock(0).outcome, outcome) << ::GetLastError();
-        platform::releaseRunLock();
-        ::CloseHandle(other);
+        const HANDLE other = ::CreateFileW(kLockFile, GENERIC_READ, 0, &attributes, CREATE_NEW, 0, nullptr);
+        if (!held) ::CloseHandle(other);
+        EXPECT_EQ(platform::acquireRunLock(0).outcome, outcome) << security << " held " << held;
+        EXPECT_EQ(platform::releaseRunLock(), 0u);
+        if (held) ::CloseHandle(other);
     }
+    ASSERT_TRUE(win32::createStopEvent());
+    win32::signalStop();
+    EXPECT_EQ(platform::acquireRunLock(0).outcome, platform::RunLock::Stopped);
+    ::ResetEvent(win32::stopEvent());
+}
+
+// Three runs at once (the service's and two by hand) hold the lock in turn,
+// never two together.
+TEST(WinSystem, ThreeOverlappingRunsHoldTheLockInTurn) {
+    ::DeleteFileW(kLockFile);
+    std::remove(kHolds);
+    const HANDLE asking = ::CreateSemaphoreW(nullptr, 0, 3, L"addrsmith-test-asking");
+    ASSERT_EQ(platform::acquireRunLock(0).outcome, platform::RunLock::Held);  // until all three ask for it
+    wchar_t self[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::vector<platform::ChildId> holders;
+    for (int i = 0; i < 3; ++i) holders.push_back(platform::startHiddenChild(self, L"t --gtest_filter=WinRunLockHolder.*").child.value());
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(::WaitForSingleObject(asking, 60000), WAIT_OBJECT_0);
+    platform::releaseRunLock();
+    for (const auto holder : holders) EXPECT_EQ(platform::waitForChild(holder, 60000), platform::WaitOutcome::Ended);
+    std::istringstream lines(slurp(kHolds));
+    std::vector<std::pair<unsigned long, unsigned long>> holds;  // from, to
+    for (unsigned long from, to; lines >> from >> to;) holds.emplace_back(from, to);
+    std::sort(holds.begin(), holds.end());
+    ASSERT_EQ(holds.size(), 3u);
+    EXPECT_TRUE(holds[0].second <= holds[1].first && holds[1].second <= holds[2].first) << slurp(kHolds);
+    ::CloseHandle(asking);
+}
+
+// One of the three above, in a process of its own; nothing when run alone.
+TEST(WinRunLockHolder, HoldsTheLockAWhile) {
+    const HANDLE asking = ::OpenSemaphoreW(SEMAPHORE_MODIFY_STATE, FALSE, L"addrsmith-test-asking");
+    if (asking == nullptr) GTEST_SKIP();
+    ::ReleaseSemaphore(asking, 1, nullptr);
+    ASSERT_EQ(platform::acquireRunLock(60000).outcome, platform::RunLock::Held);
+    const DWORD from = ::GetTickCount();
+    ::Sleep(300);
+    const std::string hold = std::to_string(from) + " " + std::to_string(::GetTickCount()) + "\n";
+    platform::releaseRunLock();
+    std::ofstream(kHolds, std::ios::app) << hold;
 }
 
 TEST(WinSystem, VersionAndClockAreThoseOfARealSystem) {

@@ -10,6 +10,7 @@ import re
 import shutil
 import time
 
+from .. import spool
 from ..checks import Checker, section
 from ..lab import STANDARD_INI, Desired, metadata_tree, read_bytes
 from ..program import MAC_PATH, NOTHING_LINE, ROUTE_CMD, SERIAL_PREFIX, SUCCESS_LINE, commands_for
@@ -86,11 +87,24 @@ def service_follows_changes(env):
         setup_one(lab, metadata_tree([]))  # eth1 there, only the main adapter listed
         install_copy(lab, env.exe)
         try:
-            installed = lab.wine([EXE, "--install-service", "--interval", str(INTERVAL)])
+            installed = lab.wine([EXE, "--install-service"])
             ck.eq((installed.returncode, installed.stdout.decode("latin-1").split(":")[0]),
                   (0, "service addrsmith installed (starts at the next boot, or now with"), "install line")
-            ck.eq(lab.registry_values(SERVICE_KEY).get("ImagePath", [None])[-1],
-                  '"%s" --service --interval %d' % (EXE, INTERVAL), "image path quoted")
+            ck.eq(lab.registry_values(SERVICE_KEY).get("ImagePath", [None])[-1], '"%s" --service' % EXE,
+                  "image path quoted")
+            # Again, with an interval: updated in place; from a folder every
+            # account may change (0777 under Wine): refused, nothing changed.
+            opened = os.path.join(lab.prefix.path, "drive_c", "open")
+            os.makedirs(opened, exist_ok=True)
+            os.chmod(opened, 0o777)
+            shutil.copyfile(env.exe, os.path.join(opened, "addrsmith.exe"))
+            for argv, status, line in (([EXE, "--install-service", "--interval", str(INTERVAL)], 0, "service addrsmith updated"),
+                                       ([r"C:\open\addrsmith.exe", "--install-service"], 2,
+                                        r"service addrsmith not installed: C:\open can be changed by an account other")):
+                again = lab.wine(argv)
+                ck.eq((again.returncode, again.stdout.decode("latin-1")[:len(line)],
+                       lab.registry_values(SERVICE_KEY).get("ImagePath", [None])[-1]),
+                      (status, line, '"%s" --service --interval %d' % (EXE, INTERVAL)), "installed again: " + line)
             lab.wine(["net", "start", "addrsmith"])
             out = wait_for_blocks(lab, 1, 60)
             env.show(ck, out)
@@ -138,6 +152,27 @@ def service_follows_changes(env):
                 time.sleep(0.05)
             ck.true(time.time() - asked < 3, "process gone within 3 s of the stop", "%.1f s" % (time.time() - asked))
             ck.true("STOPPED" in lab.wine(["sc", "query", "addrsmith"]).stdout.decode(), "service stopped")
+
+            # Stopped while its first run waits on a route command that never
+            # ends (given up on after 30 s): stop-pending, the checkpoint
+            # moving on every second, stopped once the run is over.
+            lab.set_policy(lambda c: spool.HANG if c.kind == "route" else spool.APPLY)
+            lab.wine(["net", "start", "addrsmith"])
+            deadline = time.time() + 20
+            while not lab.observe().commands and time.time() < deadline:
+                time.sleep(0.2)
+            lab.wine(["net", "stop", "addrsmith"])
+            points = []
+            for _ in range(2):
+                time.sleep(2)
+                found = re.search(r"STOP_PENDING[\s\S]*CHECKPOINT\s*:\s*0x(\w+)",
+                                  lab.wine(["sc", "query", "addrsmith"]).stdout.decode())
+                points.append(int(found.group(1), 16) if found else None)
+            ck.true(None not in points and points[0] < points[1], "stop-pending, the checkpoint moving on", repr(points))
+            deadline = time.time() + 45
+            while service_pid(lab) and time.time() < deadline:
+                time.sleep(0.5)
+            ck.true("STOPPED" in lab.wine(["sc", "query", "addrsmith"]).stdout.decode(), "stopped once the run is over")
         finally:
             removed = lab.wine([EXE, "--remove-service"])
         ck.eq((removed.returncode, removed.stdout.decode("latin-1").strip()),

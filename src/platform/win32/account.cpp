@@ -47,11 +47,32 @@ bool trusted(PSID sid, PSID self) {
     return std::wstring(text) == kTrustedInstaller;
 }
 
+// Whether the owner and every entry of the access list that grants any of
+// `rights` name only trusted accounts.
+bool onlyTrustedMay(PSID owner, PACL access, DWORD rights) {
+    const std::vector<unsigned char> user = processUser();
+    const PSID self = user.empty() ? nullptr : reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid;
+    // No access list at all lets everyone do everything.
+    if (owner == nullptr || !trusted(owner, self) || access == nullptr) return false;
+    for (DWORD i = 0; i < access->AceCount; ++i) {
+        void* entry = nullptr;
+        if (!::GetAce(access, i, &entry)) return false;
+        const auto* header = static_cast<const ACE_HEADER*>(entry);
+        if (header->AceType == ACCESS_DENIED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE) != 0) continue;
+        // Entries of other kinds (conditions, objects) are not read: not trusted.
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) return false;
+        auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
+        if ((allowed->Mask & rights) != 0 && !trusted(&allowed->SidStart, self)) return false;
+    }
+    return true;
+}
+
+constexpr DWORD kChanges = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD | DELETE | WRITE_DAC |
+                           WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+
 }  // namespace
 
 bool onlyTrustedMayChange(const std::wstring& path) {
-    const std::vector<unsigned char> user = processUser();
-    const PSID self = user.empty() ? nullptr : reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid;
     PSID owner = nullptr;
     PACL access = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -61,21 +82,21 @@ bool onlyTrustedMayChange(const std::wstring& path) {
         return false;
     }
     const LocalMemory held(descriptor);
-    // No access list at all lets everyone do everything.
-    if (owner == nullptr || !trusted(owner, self) || access == nullptr) return false;
-    constexpr DWORD kChanges = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD | DELETE | WRITE_DAC |
-                               WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
-    for (DWORD i = 0; i < access->AceCount; ++i) {
-        void* entry = nullptr;
-        if (!::GetAce(access, i, &entry)) return false;
-        const auto* header = static_cast<const ACE_HEADER*>(entry);
-        if (header->AceType == ACCESS_DENIED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE) != 0) continue;
-        // Entries of other kinds (conditions, objects) are not read: not trusted.
-        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) return false;
-        auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
-        if ((allowed->Mask & kChanges) != 0 && !trusted(&allowed->SidStart, self)) return false;
+    return onlyTrustedMay(owner, access, kChanges);
+}
+
+bool onlyTrustedMayOpen(HANDLE file) {
+    PSID owner = nullptr;
+    PACL access = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                          nullptr, &access, nullptr, &descriptor) != ERROR_SUCCESS) {
+        return false;
     }
-    return true;
+    const LocalMemory held(descriptor);
+    // Reading, running or deleting is opening for its data, which a handle
+    // held without sharing refuses to everyone else.
+    return onlyTrustedMay(owner, access, kChanges | FILE_READ_DATA | FILE_EXECUTE | GENERIC_READ | GENERIC_EXECUTE);
 }
 
 }  // namespace win32

@@ -1,5 +1,6 @@
 // Who this process runs as, and who else may change a file or an object:
-// what the run lock and the event source's registration rely on.
+// what the run lock, the event source's registration and installing the
+// service rely on.
 #pragma once
 
 #include "platform/win32/win.h"
@@ -33,5 +34,9 @@ bool isSystemOrAdministrators(PSID sid);
 // no entry of its access list lets anyone else write to it, delete it or
 // change its security.
 bool onlyTrustedMayChange(const std::wstring& path);
+
+// The same of the open file `file`, for opening it at all (reading it
+// included): anyone who may open a lock file for its data may hold it.
+bool onlyTrustedMayOpen(HANDLE file);
 
 }  // namespace win32

@@ -3,8 +3,10 @@
 #include "platform/win32/win.h"
 
 #include <string>
+#include <utility>
 
 #include "platform/service.h"
+#include "platform/win32/account.h"
 #include "platform/win32/stop.h"
 
 namespace {
@@ -14,9 +16,13 @@ struct CloseServiceHandleOf {
 };
 using ServiceHandle = win32::Owned<SC_HANDLE, CloseServiceHandleOf, nullptr>;
 
-// After a stop a run ends at its next step; a command under way is given up
-// on after 30 s at the most.
-constexpr DWORD kStopWaitHintMilliseconds = 30000;
+// After a stop a run ends at its next step, and a command under way is given
+// up on after 30 s at the most: a status that did not move meanwhile would be
+// taken for a hung service. So the manager is told every second that the
+// stop goes on, until the work has returned, and to expect the next word
+// within a few seconds, which a busy machine may need.
+constexpr DWORD kStopTickMilliseconds = 1000;
+constexpr DWORD kStopWaitHintMilliseconds = 5000;
 
 // Shared by the dispatcher's thread (the control handler) and the service's
 // own thread (its work): the status under a lock.
@@ -26,6 +32,8 @@ struct Service {
     SERVICE_STATUS_HANDLE statusHandle = nullptr;
     CRITICAL_SECTION lock;
     SERVICE_STATUS status{};
+    HANDLE ticker = nullptr;  // the stop's timer, once asked for
+    bool ended = false;       // the work has returned: no more ticks
 };
 Service service;
 
@@ -47,6 +55,8 @@ void report(DWORD state, DWORD exitCode = NO_ERROR) {
     ::LeaveCriticalSection(&service.lock);
 }
 
+VOID CALLBACK tick(PVOID, BOOLEAN) { report(SERVICE_STOP_PENDING); }
+
 DWORD WINAPI control(DWORD code, DWORD, LPVOID, LPVOID) {
     switch (code) {
     case SERVICE_CONTROL_STOP:
@@ -54,6 +64,12 @@ DWORD WINAPI control(DWORD code, DWORD, LPVOID, LPVOID) {
         // Answered at once; the work sees the stop at its next wait or step.
         win32::signalStop();
         report(SERVICE_STOP_PENDING);
+        ::EnterCriticalSection(&service.lock);
+        if (service.ticker == nullptr && !service.ended) {
+            ::CreateTimerQueueTimer(&service.ticker, nullptr, tick, nullptr, kStopTickMilliseconds,
+                                    kStopTickMilliseconds, WT_EXECUTEDEFAULT);
+        }
+        ::LeaveCriticalSection(&service.lock);
         return NO_ERROR;
     case SERVICE_CONTROL_INTERROGATE:
         return NO_ERROR;
@@ -73,6 +89,12 @@ void WINAPI serviceMain(DWORD, LPWSTR*) {
     // long, and the first run may wait minutes for the network.
     report(SERVICE_RUNNING);
     const int result = (*service.work)();
+    ::EnterCriticalSection(&service.lock);
+    service.ended = true;
+    const HANDLE ticker = std::exchange(service.ticker, nullptr);
+    ::LeaveCriticalSection(&service.lock);
+    // Its last tick is over before the status says stopped.
+    if (ticker != nullptr) ::DeleteTimerQueueTimer(nullptr, ticker, INVALID_HANDLE_VALUE);
     report(SERVICE_STOPPED, result == 0 ? NO_ERROR : ERROR_SERVICE_SPECIFIC_ERROR);
 }
 
@@ -91,15 +113,36 @@ unsigned long runAsService(const std::wstring& name, const std::function<int()>&
     return error;
 }
 
-unsigned long installService(const ServiceDefinition& definition) {
-    const ServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
-    if (!manager) return ::GetLastError();
+InstallResult installService(const ServiceDefinition& definition) {
+    InstallResult result;
+    const ServiceHandle manager(
+        ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE));
+    if (!manager) {
+        result.errorCode = ::GetLastError();
+        return result;
+    }
     // No account named: the local system account.
-    const ServiceHandle created(::CreateServiceW(
+    ServiceHandle service(::CreateServiceW(
         manager.get(), definition.name.c_str(), definition.displayName.c_str(),
         SERVICE_CHANGE_CONFIG | SERVICE_START | DELETE, SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
         SERVICE_ERROR_NORMAL, definition.commandLine.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
-    if (!created) return ::GetLastError();
+    if (!service && ::GetLastError() == ERROR_SERVICE_EXISTS) {
+        // Made what installing it anew would make: no group, no
+        // dependencies, the local system account.
+        result.updated = true;
+        service = ServiceHandle(::OpenServiceW(manager.get(), definition.name.c_str(), SERVICE_CHANGE_CONFIG));
+        if (service && !::ChangeServiceConfigW(service.get(), SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
+                                               SERVICE_ERROR_NORMAL, definition.commandLine.c_str(), L"",
+                                               nullptr, L"\0", L"LocalSystem", L"",
+                                               definition.displayName.c_str())) {
+            result.errorCode = ::GetLastError();
+            return result;
+        }
+    }
+    if (!service) {
+        result.errorCode = ::GetLastError();
+        return result;
+    }
 
     SERVICE_DESCRIPTIONW description{const_cast<wchar_t*>(definition.description.c_str())};
     // Restarted after a crash: 10 s, then a minute, then every 5 minutes,
@@ -109,15 +152,16 @@ unsigned long installService(const ServiceDefinition& definition) {
     failures.dwResetPeriod = 24 * 60 * 60;
     failures.cActions = 3;
     failures.lpsaActions = restarts;
-    if (!::ChangeServiceConfig2W(created.get(), SERVICE_CONFIG_DESCRIPTION, &description) ||
-        !::ChangeServiceConfig2W(created.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &failures)) {
-        // Half a service is none: it goes again, and the error is told.
-        const unsigned long error = ::GetLastError();
-        ::DeleteService(created.get());
-        return error;
+    if (!::ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_DESCRIPTION, &description) ||
+        !::ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &failures)) {
+        // Half a new service is none: it goes again, and the error is told.
+        result.errorCode = ::GetLastError();
+        if (!result.updated) ::DeleteService(service.get());
     }
-    return 0;
+    return result;
 }
+
+bool onlyTrustedMayChange(const std::wstring& path) { return win32::onlyTrustedMayChange(path); }
 
 RemoveResult removeService(const std::wstring& name, unsigned stopWaitMilliseconds) {
     RemoveResult result;

@@ -8,10 +8,10 @@
 #include "platform/win32/stop.h"
 #include "platform/win32/win.h"
 
-#include <aclapi.h>
 #include <sddl.h>
 
 #include <ntsecapi.h>
+#include <algorithm>
 #include <vector>
 
 namespace platform {
@@ -107,185 +107,96 @@ std::uint32_t tickMilliseconds() { return ::GetTickCount(); }
 
 namespace {
 
-// The lock is one that no account but the system account and administrators
-// can make, hold or shut anyone out of: any other could otherwise make it
-// first and hold up every later run (or, shutting the system account out,
-// switch it off). Only they may open it, and its owner is the Administrators
-// group, which no other account can name as the owner of what it makes.
-constexpr wchar_t kLockSecurity[] = L"O:BAD:(A;;GA;;;SY)(A;;GA;;;BA)";
-
-// From version 6 on it lives in a private namespace whose boundary requires
-// the Administrators group, which no other account can make or open: one for
-// every session, so that a start-up task of the system account and an
-// elevated administrator at a console wait for each other.
-constexpr wchar_t kNamespace[] = L"addrsmith";
-constexpr wchar_t kNamespacedLockName[] = L"addrsmith\\run";
-// Older systems (and Wine 8) have no private namespaces: there it is a name
-// of the whole machine, which any account could have taken first, so a lock
-// that another account made is not waited for.
-constexpr wchar_t kGlobalLockName[] = L"Global\\addrsmith.run";
-
-// The namespace calls of version 6, looked up when needed so that the
-// program still starts on version 5.
-using CreateBoundaryDescriptorCall = HANDLE(WINAPI*)(LPCWSTR, ULONG);
-using AddSidToBoundaryDescriptorCall = BOOL(WINAPI*)(HANDLE*, PSID);
-using DeleteBoundaryDescriptorCall = VOID(WINAPI*)(HANDLE);
-using CreatePrivateNamespaceCall = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, LPVOID, LPCWSTR);
-using OpenPrivateNamespaceCall = HANDLE(WINAPI*)(LPVOID, LPCWSTR);
-using ClosePrivateNamespaceCall = BOOLEAN(WINAPI*)(HANDLE, ULONG);
-
-template <typename Call>
-Call kernelCall(const char* name) {
-    const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-    const FARPROC found = kernel != nullptr ? ::GetProcAddress(kernel, name) : nullptr;
-    return reinterpret_cast<Call>(reinterpret_cast<void (*)()>(found));
-}
-
-struct CloseNamespace {
-    // Closed, not destroyed: other runs may be waiting in it.
-    void operator()(HANDLE space) const {
-        if (const auto close = kernelCall<ClosePrivateNamespaceCall>("ClosePrivateNamespace")) close(space, 0);
-    }
-};
-using NamespaceHandle = win32::Owned<HANDLE, CloseNamespace, nullptr>;
+// The lock is a file in the Windows folder that a run holds open without
+// sharing from its start to its closing line. Only that open handle locks:
+// the system closes it when the run ends or dies, and a file left behind
+// holds nobody up. Only the system account and administrators may make a
+// file in that folder, and ours lets nobody else open it, so no other account
+// can make, hold or block the lock; its owner is the Administrators group,
+// which no other account can name as the owner of what it makes. One file
+// for the whole machine: a start-up task of the system account and an
+// elevated administrator in any session wait for each other.
+constexpr wchar_t kLockSecurity[] = L"O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)";
+constexpr wchar_t kLockName[] = L"addrsmith.lock";
+// How often a waiting run tries again: often enough that the next run
+// follows at once, cheap enough for a wait of minutes.
+constexpr unsigned kLockTryMilliseconds = 100;
 
 // Open only while the lock is held.
-NamespaceHandle lockNamespace;
 win32::KernelHandle runLock;
 
-// Makes or opens the namespace. 0, ERROR_CALL_NOT_IMPLEMENTED where the
-// system has none, or the system's code (an account outside the boundary).
-unsigned long openLockNamespace(SECURITY_ATTRIBUTES& security) {
-    const auto createBoundary = kernelCall<CreateBoundaryDescriptorCall>("CreateBoundaryDescriptorW");
-    const auto addSid = kernelCall<AddSidToBoundaryDescriptorCall>("AddSIDToBoundaryDescriptor");
-    const auto deleteBoundary = kernelCall<DeleteBoundaryDescriptorCall>("DeleteBoundaryDescriptor");
-    const auto create = kernelCall<CreatePrivateNamespaceCall>("CreatePrivateNamespaceW");
-    const auto open = kernelCall<OpenPrivateNamespaceCall>("OpenPrivateNamespaceW");
-    if (!createBoundary || !addSid || !deleteBoundary || !create || !open) return ERROR_CALL_NOT_IMPLEMENTED;
-    HANDLE boundary = createBoundary(kNamespace, 0);
-    if (boundary == nullptr) return ::GetLastError() != 0 ? ::GetLastError() : ERROR_CALL_NOT_IMPLEMENTED;
-    BYTE administrators[SECURITY_MAX_SID_SIZE];
-    DWORD size = sizeof administrators;
-    unsigned long error = 0;
-    if (!::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size) ||
-        !addSid(&boundary, administrators)) {
-        error = ::GetLastError();
+// Held (the handle is in runLock then), TimedOut while another run holds
+// it, or why there is none to wait for.
+RunLockResult tryRunLock(const std::wstring& path, SECURITY_ATTRIBUTES& security) {
+    // Reading is all a run asks, and its security is read through the same
+    // handle; without sharing, nobody else may read, write or delete it
+    // while it is open.
+    const HANDLE opened =
+        ::CreateFileW(path.c_str(), GENERIC_READ, 0, &security, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const unsigned long error = opened == INVALID_HANDLE_VALUE ? ::GetLastError() : 0;
+    if (opened != INVALID_HANDLE_VALUE) {
+        win32::KernelHandle file(opened);
+        // A file another account made (where it could), or that lets one
+        // open it, may be held by that account for ever: not waited for.
+        if (!win32::onlyTrustedMayOpen(file.get())) return RunLockResult{RunLock::Foreign, 0};
+        runLock = std::move(file);
+        return RunLockResult{RunLock::Held, 0};
     }
-    // The first run makes it, the others open it; one whose last run ended
-    // just then is gone before it opens, and made anew.
-    for (int tries = 0; error == 0 && !lockNamespace && tries < 3; ++tries) {
-        lockNamespace = NamespaceHandle(create(&security, boundary, kNamespace));
-        if (lockNamespace) break;
-        error = ::GetLastError();
-        if (error != ERROR_ALREADY_EXISTS) break;
-        lockNamespace = NamespaceHandle(open(boundary, kNamespace));
-        error = lockNamespace ? 0 : ::GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) error = 0;
-    }
-    deleteBoundary(boundary);
-    if (!lockNamespace && error == 0) error = ERROR_PATH_NOT_FOUND;
-    return error;
-}
-
-// Whether the object was made by the system account or an administrator
-// (whose runs make it with the Administrators group as its owner).
-bool madeBySystemOrAdministrators(HANDLE object) {
-    PSID owner = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (::GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
-                          nullptr, &descriptor) != ERROR_SUCCESS) {
-        return false;
-    }
-    const win32::LocalMemory held(descriptor);
-    return win32::isSystemOrAdministrators(owner);
-}
-
-// The machine-wide lock of the older systems: made, or another run's opened
-// when the system account or an administrator made it. Without a lock to
-// wait for, nothing, and `result` says why.
-HANDLE openGlobalLock(SECURITY_ATTRIBUTES& security, RunLockResult& result) {
-    HANDLE mutex = ::CreateMutexW(&security, FALSE, kGlobalLockName);
-    if (mutex == nullptr && ::GetLastError() == ERROR_ACCESS_DENIED) {
-        // Made by a run whose lock lets us wait on it but not more (one of
-        // an earlier version). Waiting and letting go take SYNCHRONIZE only,
-        // reading its owner READ_CONTROL.
-        mutex = ::OpenMutexW(SYNCHRONIZE | READ_CONTROL, FALSE, kGlobalLockName);
-        // Every run's lock lets the system account and administrators in
-        // that far: one that shuts them out is another account's. The
-        // error is kept first: the account's check makes calls of its own.
-        const unsigned long error = mutex == nullptr ? ::GetLastError() : 0;
-        if (error == ERROR_ACCESS_DENIED && win32::runsAsSystemOrAdministrators()) {
-            result.outcome = RunLock::Foreign;
-            return nullptr;
+    if (error == ERROR_SHARING_VIOLATION) {
+        // Held. A look at its security asks for nothing the sharing refuses.
+        const HANDLE look = ::CreateFileW(path.c_str(), READ_CONTROL,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, 0, nullptr);
+        if (look != INVALID_HANDLE_VALUE && !win32::onlyTrustedMayOpen(win32::KernelHandle(look).get())) {
+            return RunLockResult{RunLock::Foreign, 0};
         }
-        ::SetLastError(error);
+        return RunLockResult{RunLock::TimedOut, 0};
     }
-    if (mutex == nullptr) {
-        result.errorCode = ::GetLastError();
-        return nullptr;
+    // Our file lets the system account and administrators in: one that
+    // shuts them out is another account's. Anyone else is refused by the
+    // folder or by our file.
+    if (error == ERROR_ACCESS_DENIED && win32::runsAsSystemOrAdministrators()) {
+        return RunLockResult{RunLock::Foreign, 0};
     }
-    if (!madeBySystemOrAdministrators(mutex)) {
-        ::CloseHandle(mutex);
-        result.outcome = RunLock::Foreign;
-        return nullptr;
-    }
-    return mutex;
+    return RunLockResult{RunLock::Unavailable, error};
 }
 
 }  // namespace
 
 RunLockResult acquireRunLock(unsigned milliseconds) {
-    RunLockResult result;
     releaseRunLock();
+    wchar_t folder[MAX_PATH + 1] = {};
+    const UINT length = ::GetSystemWindowsDirectoryW(folder, MAX_PATH + 1);
+    if (length == 0 || length > MAX_PATH) return RunLockResult{RunLock::Unavailable, ERROR_PATH_NOT_FOUND};
+    std::wstring path(folder, length);
+    if (path.back() != L'\\') path += L'\\';
+    path += kLockName;
     SECURITY_ATTRIBUTES security{sizeof security, nullptr, FALSE};
     if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kLockSecurity, SDDL_REVISION_1,
                                                                &security.lpSecurityDescriptor, nullptr)) {
-        result.errorCode = ::GetLastError();
-        return result;
+        return RunLockResult{RunLock::Unavailable, ::GetLastError()};
     }
     const win32::LocalMemory descriptor(security.lpSecurityDescriptor);
 
-    HANDLE mutex = nullptr;
-    const unsigned long namespaceError = openLockNamespace(security);
-    if (namespaceError == ERROR_CALL_NOT_IMPLEMENTED) {
-        mutex = openGlobalLock(security, result);
-    } else if (namespaceError != 0) {
-        result.errorCode = namespaceError;
-    } else if ((mutex = ::CreateMutexW(&security, FALSE, kNamespacedLockName)) == nullptr) {
-        result.errorCode = ::GetLastError();
+    const DWORD start = ::GetTickCount();
+    for (;;) {
+        // A stop wins over a free lock: the service's run must not start
+        // once it has been asked to end.
+        if (stopRequested()) return RunLockResult{RunLock::Stopped, 0};
+        const RunLockResult result = tryRunLock(path, security);
+        if (stopRequested()) {
+            releaseRunLock();
+            return RunLockResult{RunLock::Stopped, 0};
+        }
+        const DWORD waited = ::GetTickCount() - start;
+        if (result.outcome != RunLock::TimedOut || waited >= milliseconds) return result;
+        sleepMilliseconds(std::min<DWORD>(kLockTryMilliseconds, milliseconds - waited));
     }
-    if (mutex == nullptr) {
-        lockNamespace.reset();
-        return result;
-    }
-    runLock = win32::KernelHandle(mutex);
-    // The service's run waits for the lock, but not through a stop.
-    const HANDLE waitOn[2] = {mutex, win32::stopEvent()};
-    switch (::WaitForMultipleObjects(waitOn[1] != nullptr ? 2 : 1, waitOn, FALSE, milliseconds)) {
-    case WAIT_OBJECT_0:
-    case WAIT_ABANDONED_0:  // the run that held it died; the system let it go
-        result.outcome = RunLock::Held;
-        return result;
-    case WAIT_OBJECT_0 + 1:
-        result.outcome = RunLock::Stopped;
-        break;
-    case WAIT_TIMEOUT:
-        result.outcome = RunLock::TimedOut;
-        break;
-    default:
-        result.errorCode = ::GetLastError();
-        break;
-    }
-    releaseRunLock();
-    return result;
 }
 
 unsigned long releaseRunLock() {
-    unsigned long errorCode = 0;
-    if (runLock && !::ReleaseMutex(runLock.get())) errorCode = ::GetLastError();
-    runLock.reset();
-    lockNamespace.reset();
-    return errorCode;
+    if (!runLock) return 0;
+    return ::CloseHandle(runLock.release()) ? 0 : ::GetLastError();
 }
 
 namespace {

@@ -59,6 +59,8 @@ public:
         if (handle_ != Empty) Closer()(handle_);
         handle_ = Empty;
     }
+    // Hands the handle over, for a caller that must see how its closing went.
+    Handle release() { return std::exchange(handle_, Empty); }
 
 private:
     Handle handle_ = Empty;
