@@ -10,7 +10,8 @@ Each round times, one after the other:
   1. the trivial program (return 0): what starting any program costs;
   2. a program that starts the two children every run of the tool starts,
      the `route` double and the command interpreter behind "pause";
-  3. a program that opens the tool's 14 WinINet sessions, one per fetch;
+  3. a program that makes the tool's 14 fetches with the tool's own fetch
+     code (WinHTTP, a session each);
   4. a program that makes the two adapter-table queries of a run;
   5. the tool itself, with the settings already in effect and with
      changes to apply.
@@ -153,7 +154,7 @@ def measure(lab, pairs, repeat, label):
     urls = [program.METADATA_URL + path for path in program.fetch_paths(*wants)]
     warm_server(lab)
     measured = (Timed(lab, d["trivial.exe"]), Timed(lab, d["two_children.exe"], pause=True),
-                Timed(lab, d["wininet_sessions.exe"], urls), Timed(lab, d["adapter_table.exe"]),
+                Timed(lab, d["winhttp_sessions.exe"], urls), Timed(lab, d["adapter_table.exe"]),
                 ToolRuns(lab, pairs, True), ToolRuns(lab, pairs, False))
     for n in range(repeat):
         print("measuring: %s, round %d of %d ..." % (label, n + 1, repeat), file=sys.stderr)
@@ -215,7 +216,8 @@ def service_figures(env, repeat, checks):
     from an adapter's attach (listed at once) and from an address added on
     the metadata service to the saved file holding it; a quiet check's
     requests and milliseconds, the peak memory after 100 and `checks` checks;
-    how long `net stop` takes."""
+    how long `net stop` takes: idle, then during a check whose answer never
+    comes (`repeat` times)."""
     with Lab("figures-service", env.prefix, env.exe, env.workdir) as lab:
         lab.add(MAIN, ETH1)
         lab.serve(metadata_tree([WANT1]))
@@ -246,15 +248,35 @@ def service_figures(env, repeat, checks):
                 for count in (100, checks):
                     if len(quiet) >= count and count not in memory:
                         memory[count] = vm_hwm(service_pid(lab))
-            asked = time.time()
-            lab.wine(["net", "stop", "addrsmith"])
-            while service_pid(lab):
-                time.sleep(0.05)
-            stopped = time.time() - asked
+            stopped = [timed_stop(lab)] + stalled_stops(lab, wanted, repeat)
         finally:
             lab.wine([EXE, "--remove-service"])
     per_check = [1000 * (c[-1]["t"] - c[0]["t"]) for c in quiet if len(c) == 2 + 4 * len(wanted)]
     return attach, change, (len(wanted), per_check, memory), stopped
+
+
+def timed_stop(lab):
+    """Seconds from `net stop addrsmith` to the service's process gone."""
+    asked = time.time()
+    lab.wine(["net", "stop", "addrsmith"])
+    while service_pid(lab):
+        time.sleep(0.05)
+    return time.time() - asked
+
+
+def stalled_stops(lab, wanted, repeat):
+    """`timed_stop`s, each of the service started again and stopped while a
+    check waits for an answer that the metadata service never sends."""
+    stops = []
+    for n in range(repeat):
+        lab.serve(metadata_tree(wanted))
+        lab.wine(["net", "start", "addrsmith"])
+        wait_for_blocks(lab, len(lab.observe().blocks) + 1, 60)
+        lab.serve(dict(metadata_tree(wanted), **{program.MAC_PATH: {"hang": True}}), scripted=True)
+        while not any(r["hang"] for r in lab.server.requests()):
+            time.sleep(0.05)
+        stops.append(timed_stop(lab))
+    return stops
 
 
 def saved_after(lab, act, text):
@@ -336,7 +358,7 @@ def main_with(args):
 
     row("1. trivial program (`return 0`)", trivial)
     row("2. starts `route` and \"pause\" (`cmd /c pause`)", children)
-    row("3. 14 WinINet sessions, one fetch each", sessions)
+    row("3. 14 WinHTTP sessions, one fetch each", sessions)
     row("4. two adapter-table queries", tables)
     lines.append("| **floor** = 2 + 3 + 4 - 2 x 1 | %.2f s | %.1f x | 1.00 x | | |" % (floor, floor / t1))
     row("5. addrsmith.exe, settings already in effect", in_effect, True)
@@ -382,7 +404,8 @@ def main_with(args):
               "| peak memory of the service after %s checks | %s |" % (" / ".join(map(str, sorted(memory))),
                                                                         " / ".join("%.1f MiB" % (memory[k] / 1024.0)
                                                                                    for k in sorted(memory))),
-              "| `net stop` to the process gone | %.2f s |" % stopped]
+              "| `net stop` to the process gone | %.2f s |" % stopped[0],
+              "| `net stop` during a check whose answer never comes, to the process gone | %s |" % spread(stopped[1:])]
 
     size = os.path.getsize(env.exe)
     lines.append("")

@@ -37,7 +37,7 @@ ALLOWED = {
 }
 SOURCE_SUFFIXES = (".h", ".cpp", ".h.in")
 # Headers of the Windows SDK: only the real platform layer talks to Windows.
-WINDOWS_HEADERS = re.compile(r"^(windows|winsock2|ws2tcpip|wininet|iphlpapi|iptypes|shlwapi|"
+WINDOWS_HEADERS = re.compile(r"^(windows|winsock2|ws2tcpip|wininet|winhttp|iphlpapi|iptypes|shlwapi|"
                              r"winver|winbase|winnt|winerror|netioapi|share)\.h$", re.I)
 
 

@@ -17,6 +17,7 @@ from . import cleanup, program
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 DOUBLES_SRC = os.path.join(os.path.dirname(HERE), "doubles")
+SOURCE_DIR = os.path.join(os.path.dirname(os.path.dirname(HERE)), "src")  # the tool's, for its fetch
 COM1_SCRIPT = os.path.join(os.path.dirname(os.path.dirname(HERE)), "tests", "win32", "wine_prefix.sh")
 CXX = "x86_64-w64-mingw32-g++"
 OBJDUMP = "x86_64-w64-mingw32-objdump"
@@ -33,7 +34,7 @@ DOUBLES = {
     "command_double.exe": ("command_double.cpp", []),  # netsh.exe and route.exe
     "trivial.exe": ("trivial.cpp", []),
     "two_children.exe": ("two_children.cpp", []),
-    "wininet_sessions.exe": ("wininet_sessions.cpp", ["-lwininet"]),
+    "winhttp_sessions.exe": ("winhttp_sessions.cpp", ["-lwinhttp"]),  # the tool's own fetch
     "adapter_table.exe": ("adapter_table.cpp", ["-liphlpapi"]),
     "proxy_probe.exe": ("proxy_probe.cpp", ["-lwininet"]),
     "decoy.exe": ("decoy.cpp", []),  # planted as route.exe and netsh.exe where they must never run
@@ -43,7 +44,7 @@ DOUBLES = {
 def build_doubles(outdir):
     """Every program of DOUBLES, built into `outdir`; name -> path."""
     os.makedirs(outdir, exist_ok=True)
-    flags = ["-std=c++17", "-O2", "-Wall", "-Wextra", "-Werror", "-static", "-s"]
+    flags = ["-std=c++17", "-O2", "-Wall", "-Wextra", "-Werror", "-static", "-s", "-I" + SOURCE_DIR]
     built = {}
     for name, (source, libraries) in DOUBLES.items():
         target = os.path.join(outdir, name)

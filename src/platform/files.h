@@ -29,6 +29,7 @@ unsigned long moveFileOver(const std::wstring& source, const std::wstring& desti
 // The system's error codes the callers act on.
 constexpr unsigned long kAccessDenied = 5;
 constexpr unsigned long kSharingViolation = 32;
+constexpr unsigned long kUnableToRemoveReplaced = 1175;
 constexpr unsigned long kReplacedKeptAsBackup = 1177;
 
 // Writes `replacement` through to the disk, then puts it in the place of

@@ -26,7 +26,8 @@ enum class HttpRoute { Direct, SystemProxy };
 // Opens the URL without any cache and performs a single read of at most
 // `limit` bytes of the body. Handles are opened and closed within the call.
 // A server that does not connect, take the request or answer within 15 s
-// (each) fails the open: no answer, as when nothing is there at all.
+// (each) fails the open: no answer, as when nothing is there at all. So does
+// a stop (see stopRequested), at once, whatever the request is waiting for.
 HttpRead httpGetOnce(const std::wstring& url, std::size_t limit, HttpRoute route);
 
 // The system's ANSI code page to wide text (stops at the first zero byte).

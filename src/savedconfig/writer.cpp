@@ -49,7 +49,9 @@ int writeRecords(const AdapterConfigList& desired, const std::wstring& path) {
 }
 
 // A file held open by a scanner or an indexer for a moment makes the replace
-// fail; it is tried again a few times before the save counts as failed.
+// fail (the working copy in use: 32 or 5; the saved file: 1175, which
+// Windows leaves as it was); it is tried again a few times before the save
+// counts as failed.
 constexpr unsigned kReplaceTries = 6;
 constexpr unsigned kReplaceRetryMilliseconds = 100;
 
@@ -92,7 +94,9 @@ int replaceSavedFile(const Settings& paths, const std::wstring& work) {
     unsigned long error = 0;
     for (unsigned tries = 1;; ++tries) {
         error = platform::replaceFile(paths.iniFile, work, replaced);
-        if ((error != platform::kSharingViolation && error != platform::kAccessDenied) || tries == kReplaceTries) {
+        const bool held = error == platform::kSharingViolation || error == platform::kAccessDenied ||
+                          error == platform::kUnableToRemoveReplaced;
+        if (!held || tries == kReplaceTries) {
             break;
         }
         platform::sleepMilliseconds(kReplaceRetryMilliseconds);

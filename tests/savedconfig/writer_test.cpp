@@ -195,6 +195,11 @@ TEST_F(WriterTest, AFailedKeyWriteOrReplaceLeavesTheFileAsItWas) {
     EXPECT_EQ(writeConfigIni(&list), 0);
     EXPECT_EQ(enableLocalNetwork(), 1);
     EXPECT_EQ(readFile(iniPath), saved);
+    // The saved file held open (1175: both files as they were): asked again.
+    writeFile(iniPath, kExisting);
+    sim::failFileCalls("replace", 7, 1175);
+    EXPECT_EQ(writeConfigIni(&list), 1);
+    EXPECT_EQ(readFile(iniPath), saved);
 }
 
 // Odd or hostile saved files: the writer keeps an exact backup and leaves

@@ -64,7 +64,7 @@ struct HttpAnswer {
     enum class Kind { Body, Unreachable, ReadFails } kind = Kind::Body;
     std::string body;  // sent as is, whatever the "status"
     // A Content-Length longer than the body: the connection closes early
-    // and the read returns what arrived, as WinINet does.
+    // and the read returns what arrived.
     std::optional<std::uint64_t> announcedLength;
     unsigned status = 200;
     std::optional<std::uint64_t> retryAfterSeconds;

@@ -1,4 +1,4 @@
-# The WinINet fetch against a real HTTP server on loopback. The server is a
+# The WinHTTP fetch against a real HTTP server on loopback. The server is a
 # ctest fixture: started before the fetch tests and stopped after them.
 find_program(ADDRSMITH_PYTHON3 python3)
 if(ADDRSMITH_PYTHON3)
@@ -29,5 +29,5 @@ if(ADDRSMITH_PYTHON3)
     TIMEOUT 120
     ENVIRONMENT "${FETCH_TEST_ENV}")
 else()
-  message(STATUS "python3 not found: the WinINet fetch test is not registered")
+  message(STATUS "python3 not found: the WinHTTP fetch test is not registered")
 endif()

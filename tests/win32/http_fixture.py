@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""A small metadata-like HTTP server on loopback for the WinINet fetch tests.
+"""A small metadata-like HTTP server on loopback for the WinHTTP fetch tests.
 
   http_fixture.py start --port N --pidfile F   start in the background, wait until it listens
   http_fixture.py stop --pidfile F             stop the server started with that pid file
