@@ -80,8 +80,9 @@ TEST_P(ServiceLife, RunsOnlyForAChangeAndStopsAtOnce) {
     std::vector<std::uint64_t> routes;
     for (std::size_t i = 0; i < sim::commandsStarted().size(); ++i) {
         const std::wstring& command = sim::commandsStarted()[i];
-        if (command.rfind(kSetPrefix.substr(0, 20), 0) == 0) netsh.emplace_back(command.substr(kSetPrefix.size() - 14), sim::commandStartTimes()[i]);
-        else if (i > 0) routes.push_back(sim::commandStartTimes()[i]);
+        const std::uint64_t at = sim::commandStartTimes()[i];
+        if (command.rfind(kSetPrefix.substr(0, 20), 0) == 0) netsh.emplace_back(command.substr(kSetPrefix.size() - 14), at);
+        else if (i > 0) routes.push_back(at);
     }
     if (netsh.size() >= 2 && netsh[1].second == 0) netsh.erase(netsh.begin(), netsh.begin() + 2);
     EXPECT_EQ(netsh, c.netsh);
@@ -125,7 +126,8 @@ const Life kLives[] = {
     {"stop while another run holds the lock", [] { sim::setOtherRunHolds(std::nullopt); }, 5000, {}, {}, {}},
     {"stop during the adapter search", [] { listBoth(); }, 40000, {kStarted, kStopped}, {}, {kStoppedLine}, 0, "warning 5;"},
     // The listing of Ethernet 3 comes a second late, and so does a stop: no run.
-    {"stop while a newcomer's listing is asked", [] { attachB(30500); sim::at(30500, [] { answer(kMacs, 200, kBoth, true, 1000); }); },
+    {"stop while a newcomer's listing is asked",
+     [] { attachB(30500); sim::at(30500, [] { answer(kMacs, 200, kBoth, true, 1000); }); },
      33000, {kStarted}, {}, {}, 0, "information 1;"},
     // The failed run's settings are what the checks compare with: retried
     // 1 and 2 intervals later, and all quiet after the retry that works.
@@ -139,7 +141,8 @@ const Life kLives[] = {
      {kFailure, kFailure, kSuccess}},
     // Nothing to configure for an hour: no run, line or event; then Ethernet 2 is listed.
     {"only the main adapter listed", [] { sim::setHttpBody(kMacs, "52:54:00:00:00:01/\n"); sim::at(3600000, listA); },
-     3700000, {kStarted, kChanged}, {{kSetA, 3600000}, {kAddA, 3600000}}, {kNothing, kSuccess}, 0, "information 4;information 1;"},
+     3700000, {kStarted, kChanged}, {{kSetA, 3600000}, {kAddA, 3600000}}, {kNothing, kSuccess}, 0,
+     "information 4;information 1;"},
     // Ethernet 3 is listed without addresses, which is no news, while an
     // address is added to Ethernet 2; then it gets one, then Ethernet 2's
     // list comes back empty, which takes nothing away.
