@@ -42,14 +42,15 @@ const std::wstring kSetB = L"address name=\"Ethernet 3\" static 10.0.2.5 255.255
 const std::string kBoth = "52:54:00:00:00:01/\n52:54:00:ab:cd:ef/\n52:54:00:01:02:03/\n";
 void listBoth() { sim::setHttpBody(kMacs, kBoth); }
 void listA() { sim::setHttpBody(kMacs, "52:54:00:00:00:01/\n52:54:00:ab:cd:ef/\n"); }
-const std::wstring kIpsA = kMacs + L"52:54:00:ab:cd:ef/local-ipv4s/";
+const std::wstring kIpsA = kMacs + L"52:54:00:ab:cd:ef/local-ipv4s/", kIpsB = kMacs + L"52:54:00:01:02:03/local-ipv4s/";
 void addressAdded() { sim::setHttpBody(kIpsA, "10.0.1.5/\n10.0.1.6/\n10.0.1.7/\n"); }
 void attachB(std::uint64_t at) { sim::addAdapterAtTime(at, adapterWith(L"Ethernet 3", kMacB, {}, 0, "")); }
-void answer(const std::wstring& url, unsigned status, const char* body, bool reached = true) {
+void answer(const std::wstring& url, unsigned status, const std::string& body, bool reached = true, unsigned late = 0) {
     sim::HttpAnswer a;
     a.kind = reached ? sim::HttpAnswer::Kind::Body : sim::HttpAnswer::Kind::Unreachable;
     a.status = status;
     a.body = body;
+    a.milliseconds = late;
     sim::setHttpAnswer(url, a);
 }
 
@@ -78,11 +79,10 @@ TEST_P(ServiceLife, RunsOnlyForAChangeAndStopsAtOnce) {
     std::vector<std::pair<std::wstring, std::uint64_t>> netsh;
     std::vector<std::uint64_t> routes;
     for (std::size_t i = 0; i < sim::commandsStarted().size(); ++i) {
-        if (sim::commandsStarted()[i].rfind(kSetPrefix.substr(0, 20), 0) == 0) {
-            netsh.emplace_back(sim::commandsStarted()[i].substr(kSetPrefix.size() - 14), sim::commandStartTimes()[i]);
-        } else if (i > 0) {
-            routes.push_back(sim::commandStartTimes()[i]);
-        }
+        const std::wstring& command = sim::commandsStarted()[i];
+        const std::uint64_t at = sim::commandStartTimes()[i];
+        if (command.rfind(kSetPrefix.substr(0, 20), 0) == 0) netsh.emplace_back(command.substr(kSetPrefix.size() - 14), at);
+        else if (i > 0) routes.push_back(at);
     }
     if (netsh.size() >= 2 && netsh[1].second == 0) netsh.erase(netsh.begin(), netsh.begin() + 2);
     EXPECT_EQ(netsh, c.netsh);
@@ -94,9 +94,7 @@ TEST_P(ServiceLife, RunsOnlyForAChangeAndStopsAtOnce) {
     }
     if (!serial.empty() && serial[0] == kSuccess) serial.erase(serial.begin());
     EXPECT_EQ(serial, c.serial);
-    if (c.requests != 0) {
-        EXPECT_EQ(sim::httpRequests().size(), c.requests);
-    }
+    if (c.requests != 0) { EXPECT_EQ(sim::httpRequests().size(), c.requests); }
     if (c.events != nullptr) { EXPECT_EQ(events, c.events); }
     if (!c.routes.empty()) { EXPECT_EQ(routes, c.routes); }
 }
@@ -105,9 +103,8 @@ const Life kLives[] = {
     // Nine checks of 2 + 4 requests each, and nothing else.
     {"nothing changes", [] {}, 600000, {kStarted}, {}, {}, 6 + 9 * 6},
     // The checks 3 s late at random: 63 s, 126 s.
-    {"an address added", [] { sim::setRandomNumber(3000); sim::at(100000, addressAdded); },
-     300000, {kStarted, kChanged},
-     {{kSetA, 126000}, {kAddA, 126000}, {kAdd7, 126000}}, {kSuccess}},
+    {"an address added", [] { sim::setRandomNumber(3000); sim::at(100000, addressAdded); }, 300000,
+     {kStarted, kChanged}, {{kSetA, 126000}, {kAddA, 126000}, {kAdd7, 126000}}, {kSuccess}},
     {"an adapter attached and listed", [] { attachB(30500); sim::at(30500, listBoth); },
      100000, {kStarted, kAppeared}, {{kSetB, 32000}}, {kSuccess}},
     // Asked when it appears, then 2 and 4 s later.
@@ -117,21 +114,20 @@ const Life kLives[] = {
     {"busy, unreachable, empty", [] {
          sim::at(100000, [] { answer(kMacs, 503, "busy"); });
          sim::at(400000, [] { answer(kMacs, 200, "", false); });
-         sim::at(600000, [] { answer(kMacs, 200, ""); });
-         sim::at(820000, [] { sim::setHttpBody(kMacs, "52:54:00:00:00:01/\n52:54:00:ab:cd:ef/\n"); });
-     }, 1000000, {kStarted}, {}, {"addrsmith 7.8.9: metadata checks have failed for 10 min, settings left as they are; last: vecMacs.size:0\r\n"}},
+         sim::at(600000, [] { sim::setHttpBody(kMacs, ""); });
+         sim::at(820000, listA); },
+     1000000, {kStarted}, {}, {"addrsmith 7.8.9: metadata checks have failed for 10 min, settings left as they are; last: vecMacs.size:0\r\n"}},
     // Retried 1, 2, 4 and 8 intervals after each failed run.
     {"failed runs back off", [] { sim::setNetshApplies(false); }, 1000000, {kStarted, kAgain, kAgain, kAgain, kAgain},
      {{kSetA, 60000}, {kAddA, 60000}, {kSetA, 180000}, {kAddA, 180000}, {kSetA, 420000}, {kAddA, 420000},
-      {kSetA, 900000}, {kAddA, 900000}},
-     {kFailure, kFailure, kFailure, kFailure, kFailure}},
+      {kSetA, 900000}, {kAddA, 900000}}, {kFailure, kFailure, kFailure, kFailure, kFailure}},
     {"stop while the service is awaited", [] { answer(kBase + L"/mac", 200, "", false); },
      10000, {kStarted, kStopped}, {}, {kStoppedLine}, 0, "warning 5;"},
     {"stop while another run holds the lock", [] { sim::setOtherRunHolds(std::nullopt); }, 5000, {}, {}, {}},
     {"stop during the adapter search", [] { listBoth(); }, 40000, {kStarted, kStopped}, {}, {kStoppedLine}, 0, "warning 5;"},
     // The listing of Ethernet 3 comes a second late, and so does a stop: no run.
-    {"stop while a newcomer's listing is asked", [] { attachB(30500); sim::at(30500, [] {
-         sim::HttpAnswer late; late.body = kBoth; late.milliseconds = 1000; sim::setHttpAnswer(kMacs, late); }); },
+    {"stop while a newcomer's listing is asked",
+     [] { attachB(30500); sim::at(30500, [] { answer(kMacs, 200, kBoth, true, 1000); }); },
      33000, {kStarted}, {}, {}, 0, "information 1;"},
     // The failed run's settings are what the checks compare with: retried
     // 1 and 2 intervals later, and all quiet after the retry that works.
@@ -143,8 +139,7 @@ const Life kLives[] = {
      400000, {kStarted, kChanged, kAgain, kAgain}, {{kSetA, 1000}, {kAddA, 1000}, {kSetA, 122000}, {kAddA, 122000},
      {kAdd7, 122000}, {kSetA, 183000}, {kAddA, 183000}, {kAdd7, 183000}, {kSetA, 304000}, {kAddA, 304000}, {kAdd7, 304000}},
      {kFailure, kFailure, kSuccess}},
-    // Nothing to configure for an hour: no run, line or event; then
-    // Ethernet 2 is listed.
+    // Nothing to configure for an hour: no run, line or event; then Ethernet 2 is listed.
     {"only the main adapter listed", [] { sim::setHttpBody(kMacs, "52:54:00:00:00:01/\n"); sim::at(3600000, listA); },
      3700000, {kStarted, kChanged}, {{kSetA, 3600000}, {kAddA, 3600000}}, {kNothing, kSuccess}, 0,
      "information 4;information 1;"},
@@ -154,9 +149,9 @@ const Life kLives[] = {
     {"an adapter listed without addresses", [] {
          sim::adapters().push_back(adapterWith(L"Ethernet 3", kMacB, {}, 0, ""));
          listBoth();
-         sim::setHttpBody(kMacs + L"52:54:00:01:02:03/local-ipv4s/", "");
+         sim::setHttpBody(kIpsB, "");
          sim::at(100000, addressAdded);
-         sim::at(200000, [] { sim::setHttpBody(kMacs + L"52:54:00:01:02:03/local-ipv4s/", "10.0.2.5/\n"); });
+         sim::at(200000, [] { sim::setHttpBody(kIpsB, "10.0.2.5/\n"); });
          sim::at(300000, [] { sim::setHttpBody(kIpsA, ""); }); },
      500000, {kStarted, kChanged, kChanged}, {{kSetA, 120000}, {kAddA, 120000}, {kAdd7, 120000}, {kSetB, 240000}},
      {kSuccess, kSuccess}},
