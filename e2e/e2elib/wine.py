@@ -36,7 +36,7 @@ DOUBLES = {
     "two_children.exe": ("two_children.cpp", []),
     "winhttp_sessions.exe": ("winhttp_sessions.cpp", ["-lwinhttp"]),  # the tool's own fetch
     "adapter_table.exe": ("adapter_table.cpp", ["-liphlpapi"]),
-    "proxy_probe.exe": ("proxy_probe.cpp", ["-lwininet"]),
+    "proxy_probe.exe": ("proxy_probe.cpp", ["-lwinhttp"]),
     "decoy.exe": ("decoy.cpp", []),  # planted as route.exe and netsh.exe where they must never run
 }
 

@@ -1,5 +1,6 @@
 """A proxy configured for the machine: the metadata service is still asked straight."""
 import os
+import struct
 import subprocess
 import time
 
@@ -10,9 +11,29 @@ from ..program import METADATA_URL, MAC_PATH, ROUTE_CMD, commands_for, fetch_pat
 from .common import WANT1, new_lab, setup_one
 
 INTERNET_SETTINGS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
+CONNECTIONS = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections"
 PROXY_PORT = 3128
 DECOY_SCRIPT = os.path.abspath(decoy_proxy.__file__)
-PROXY_SETTINGS = {"ProxyEnable": ("REG_DWORD", "0x1"), "ProxyServer": ("REG_SZ", "127.0.0.1:%d" % PROXY_PORT)}
+PROXY = b"127.0.0.1:%d" % PROXY_PORT
+
+
+def _winhttp_settings(proxy):
+    """The machine-wide WinHTTP proxy as `netsh winhttp set proxy` stores it:
+    its mark 0x18, a counter, the flags (2: a named proxy), then the proxy and
+    the bypass list, each as a length and its ANSI characters."""
+    blob = struct.pack("<III", 0x18, 0, 2) + struct.pack("<I", len(proxy)) + proxy + struct.pack("<I", 0)
+    return blob.hex().upper()  # as `reg query` shows it
+
+
+# (key, value) -> (type, data). WinHTTP sessions that follow the default
+# proxy, as the tool's do for any host but the service, read the machine's
+# WinHttpSettings; the user's WinINet proxy is set as well, as a machine
+# often has both, and the tool must follow neither to the service.
+PROXY_SETTINGS = {
+    (CONNECTIONS, "WinHttpSettings"): ("REG_BINARY", _winhttp_settings(PROXY)),
+    (INTERNET_SETTINGS, "ProxyEnable"): ("REG_DWORD", "0x1"),
+    (INTERNET_SETTINGS, "ProxyServer"): ("REG_SZ", PROXY.decode()),
+}
 # How long the settings may take to be in effect for a new session; past
 # that the machine under the test is broken, whatever the program does.
 PREMISE_SECONDS = 60
@@ -24,19 +45,23 @@ def _reg(env, argv_prefix, *args):
 
 
 def _write_settings(env, inside):
-    for name, (kind, data) in PROXY_SETTINGS.items():
-        _reg(env, inside, "add", INTERNET_SETTINGS, "/v", name, "/t", kind, "/d", data, "/f")
+    for (key, name), (kind, data) in PROXY_SETTINGS.items():
+        _reg(env, inside, "add", key, "/v", name, "/t", kind, "/d", data, "/f")
 
 
 def _settings_read_back(env, inside):
-    """The proxy values as a new session reads them: {name: (type, data)}."""
-    listed = _reg(env, inside, "query", INTERNET_SETTINGS).stdout.decode("latin-1")
-    words = [line.split(None, 2) for line in listed.splitlines()]
-    return {w[0]: (w[1], w[2].strip()) for w in words if len(w) == 3 and w[0] in PROXY_SETTINGS}
+    """The proxy values as a new session reads them: {(key, name): (type, data)}."""
+    read = {}
+    for key in {key for key, _name in PROXY_SETTINGS}:
+        listed = _reg(env, inside, "query", key).stdout.decode("latin-1")
+        for w in (line.split(None, 2) for line in listed.splitlines()):
+            if len(w) == 3 and (key, w[0]) in PROXY_SETTINGS:
+                read[key, w[0]] = (w[1], w[2].strip())
+    return read
 
 
 def _wait_for_proxy(env, inside, probe, log_path):
-    """Probe until a session that follows the system's settings gets the
+    """Probe until a session that follows the default proxy gets the
     decoy's answer through it, writing the settings again whenever they do
     not read back as written, for at most PREMISE_SECONDS. Returns whether
     it did, the decoy's request lines then, and what each miss saw."""
@@ -60,7 +85,8 @@ def _wait_for_proxy(env, inside, probe, log_path):
 
 
 def proxy_configured(env):
-    """A proxy set in the prefix answers with another machine's address: the tool asks the service straight."""
+    """A proxy set in the prefix, for WinHTTP and for WinINet, answers with another
+    machine's address: the tool asks the service straight."""
     ck = Checker("proxy_configured")
     probe = env.doubles["proxy_probe.exe"]
     with new_lab(env, "proxy") as lab:
@@ -82,8 +108,8 @@ def proxy_configured(env):
         def remove_settings():
             # From outside the namespace, which may be gone already; a Wine
             # server still running inside it takes the change all the same.
-            for value in ("ProxyEnable", "ProxyServer"):
-                _reg(env, [], "delete", INTERNET_SETTINGS, "/v", value, "/f")
+            for key, value in PROXY_SETTINGS:
+                _reg(env, [], "delete", key, "/v", value, "/f")
             env.prefix.kill_server()  # writes the registry back to the prefix
             cleanup.unregister("proxy-settings")
 
@@ -104,8 +130,11 @@ def proxy_configured(env):
             remove_settings()
             stop_proxy()
         env.show(ck, out)
-        with open(os.path.join(env.prefix.path, "user.reg"), encoding="utf-8", errors="replace") as f:
-            ck.true("ProxyServer" not in f.read(), "the proxy settings are gone from the prefix again")
+        left = []
+        for hive, value in (("user.reg", "ProxyServer"), ("system.reg", "WinHttpSettings")):
+            with open(os.path.join(env.prefix.path, hive), encoding="utf-8", errors="replace") as f:
+                left += [value] if value in f.read() else []
+        ck.eq(left, [], "the proxy settings are gone from the prefix again")
         with open(log_path, encoding="utf-8") as f:
             tool_requests = f.read().splitlines()[len(probe_requests):]
         ck.eq(tool_requests, [], "the proxy received nothing from the tool")
