@@ -19,10 +19,6 @@ constexpr unsigned kRetryWaitMilliseconds = 30000;
 // How often a wait looks whether the missing adapters have arrived.
 constexpr unsigned kLookMilliseconds = 1000;
 
-unsigned byte(const AdapterConfig& record, std::size_t i) {
-    return static_cast<unsigned>(record.mac[i]);
-}
-
 // Gives the record its adapter's name, or none and the reason when netsh
 // could not be handed that name.
 const wchar_t* nameRecord(AdapterConfig& record, const platform::AdapterEntry& adapter) {
@@ -45,9 +41,7 @@ std::size_t matchPass(AdapterConfigList& desired, const std::vector<platform::Ad
         const platform::AdapterEntry* adapter = findAdapterByMac(table, record.mac);
         if (adapter == nullptr) {
             missing.push_back(&record);
-            logWide(L"cannot find match adpater mac=%02x-%02x-%02x-%02x-%02x-%02x\n",
-                    byte(record, 0), byte(record, 1), byte(record, 2), byte(record, 3),
-                    byte(record, 4), byte(record, 5));
+            logWide(L"cannot find match adpater mac=%ls\n", hardwareAddressText(record.mac, L'-').c_str());
             continue;
         }
         logWide(L"Find Adapter Name: %ls\n", adapter->friendlyName.c_str());
@@ -55,9 +49,7 @@ std::size_t matchPass(AdapterConfigList& desired, const std::vector<platform::Ad
         if (const wchar_t* reason = nameRecord(record, *adapter)) {
             // The adapter is there, so waiting would not help; it is left as
             // it is, and the check after applying tells whether that will do.
-            logWide(L"adapter mac=%02x-%02x-%02x-%02x-%02x-%02x not configured: %ls\n",
-                    byte(record, 0), byte(record, 1), byte(record, 2), byte(record, 3),
-                    byte(record, 4), byte(record, 5), reason);
+            logWide(L"adapter mac=%ls not configured: %ls\n", hardwareAddressText(record.mac, L'-').c_str(), reason);
         }
         ++matched;
         getCurrentConfig(*adapter, current);

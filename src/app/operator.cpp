@@ -82,13 +82,6 @@ std::wstring timeText(const platform::LocalTime& t) {
     return text;
 }
 
-std::wstring macText(const std::uint8_t (&mac)[6]) {
-    wchar_t text[32] = {};
-    std::swprintf(text, 32, L"%02x:%02x:%02x:%02x:%02x:%02x", unsigned(mac[0]), unsigned(mac[1]),
-                  unsigned(mac[2]), unsigned(mac[3]), unsigned(mac[4]), unsigned(mac[5]));
-    return text;
-}
-
 // cppcheck does not follow the members' use through std::optional.
 struct LastRun {
     std::wstring time;         // cppcheck-suppress unusedStructMember
@@ -250,7 +243,7 @@ void printPlanJson(const Plan& plan) {
         const AdapterConfig& record = (*plan.desired)[i];
         const AdapterPlan& adapter = plan.adapters[i];
         Json entry;
-        entry["mac"] = utf8(macText(record.mac));
+        entry["mac"] = utf8(hardwareAddressText(record.mac, L':'));
         entry["name"] = adapter.name.empty() ? Json(nullptr) : Json(utf8(adapter.name));
         if (adapter.leftOut != nullptr) {
             entry["why"] = utf8(adapter.leftOut);
@@ -287,7 +280,8 @@ void printPlanText(const Plan& plan) {
         const AdapterConfig& record = (*plan.desired)[i];
         const AdapterPlan& adapter = plan.adapters[i];
         // The name in double quotes, as netsh is given it.
-        const std::wstring mac = macText(record.mac) + (adapter.name.empty() ? L"" : L" \"" + adapter.name + L"\"");
+        const std::wstring mac =
+            hardwareAddressText(record.mac, L':') + (adapter.name.empty() ? L"" : L" \"" + adapter.name + L"\"");
         if (adapter.leftOut != nullptr) {
             logWide(L"left out: %ls: %ls\n", mac.c_str(), adapter.leftOut);
             continue;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <cwchar>
 #include <memory>
 #include <optional>
 #include <string>
@@ -58,13 +57,6 @@ std::optional<std::vector<Mac>> adapterMacs() {
     return macs;
 }
 
-std::wstring macText(const Mac& mac) {
-    wchar_t text[32] = {};
-    std::swprintf(text, 32, L"%02x-%02x-%02x-%02x-%02x-%02x", unsigned(mac[0]), unsigned(mac[1]),
-                  unsigned(mac[2]), unsigned(mac[3]), unsigned(mac[4]), unsigned(mac[5]));
-    return text;
-}
-
 // Whether the service asks for anything the last run was not given, judged
 // as a run judges whether settings are in effect: one more adapter or other
 // settings are news, another order of the same addresses is not. An adapter
@@ -110,7 +102,9 @@ private:
         if (reason == RunReason::AdapterAppeared || reason == RunReason::MetadataChanged) failedRuns_ = 0;
         // What is there now is the run's to handle; what comes later is new.
         if (std::optional<std::vector<Mac>> macs = adapterMacs()) known_ = std::move(*macs);
-        RunReport report = runOnce(reason, reason == RunReason::AdapterAppeared ? macText(appeared) : std::wstring());
+        const std::wstring adapter =
+            reason == RunReason::AdapterAppeared ? hardwareAddressText(appeared.data(), L'-') : std::wstring();
+        RunReport report = runOnce(reason, adapter);
         if (!report.ran || report.outcome == RunOutcome::Stopped) return false;
         // A run that got no configuration leaves the last one to compare with.
         if (report.desired) lastTried_ = std::move(report.desired);

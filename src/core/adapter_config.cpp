@@ -1,5 +1,6 @@
 #include "core/adapter_config.h"
 
+#include <cwchar>
 #include <utility>
 
 AdapterConfig::~AdapterConfig() {
@@ -36,4 +37,15 @@ void AdapterConfigList::release() {
     }
     records_.clear();
     records_.shrink_to_fit();
+}
+
+std::wstring hardwareAddressText(const std::uint8_t* mac, wchar_t separator, bool upper) {
+    const wchar_t* digits = upper ? L"0123456789ABCDEF" : L"0123456789abcdef";
+    std::wstring text;
+    for (int i = 0; i < 6; ++i) {
+        if (i > 0) text += separator;
+        text += digits[mac[i] >> 4];
+        text += digits[mac[i] & 0xF];
+    }
+    return text;
 }

@@ -70,3 +70,8 @@ public:
 private:
     std::vector<AdapterConfig> records_;
 };
+
+// A hardware address as text: six two-digit hexadecimal groups joined by
+// `separator`, in lower case unless `upper`. The log, the saved file and
+// the operator's commands each keep the form they have always shown.
+std::wstring hardwareAddressText(const std::uint8_t* mac, wchar_t separator, bool upper = false);

@@ -7,14 +7,7 @@
 #include "platform/files.h"
 #include "platform/system.h"
 
-std::wstring macToText(const std::uint8_t* mac) {
-    wchar_t text[32] = {};
-    std::swprintf(text, 32, L"%02X:%02X:%02X:%02X:%02X:%02X", static_cast<unsigned>(mac[0]),
-                  static_cast<unsigned>(mac[1]), static_cast<unsigned>(mac[2]),
-                  static_cast<unsigned>(mac[3]), static_cast<unsigned>(mac[4]),
-                  static_cast<unsigned>(mac[5]));
-    return text;
-}
+std::wstring macToText(const std::uint8_t* mac) { return hardwareAddressText(mac, L':', true); }
 
 namespace {
 
