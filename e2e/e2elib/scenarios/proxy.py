@@ -49,18 +49,13 @@ def _write_settings(env, inside):
         _reg(env, inside, "add", key, "/v", name, "/t", kind, "/d", data, "/f")
 
 
-def _settings_read_back(env, inside):
+def _settings_read_back(lab):
     """The proxy values as a new session reads them: {(key, name): (type, data)}."""
-    read = {}
-    for key in {key for key, _name in PROXY_SETTINGS}:
-        listed = _reg(env, inside, "query", key).stdout.decode("latin-1")
-        for w in (line.split(None, 2) for line in listed.splitlines()):
-            if len(w) == 3 and (key, w[0]) in PROXY_SETTINGS:
-                read[key, w[0]] = (w[1], w[2].strip())
-    return read
+    return {(key, name): (kind, data.strip()) for key in {key for key, _name in PROXY_SETTINGS}
+            for name, (kind, data) in lab.registry_values(key).items() if (key, name) in PROXY_SETTINGS}
 
 
-def _wait_for_proxy(env, inside, probe, log_path):
+def _wait_for_proxy(env, lab, inside, probe, log_path):
     """Probe until a session that follows the default proxy gets the
     decoy's answer through it, writing the settings again whenever they do
     not read back as written, for at most PREMISE_SECONDS. Returns whether
@@ -74,7 +69,7 @@ def _wait_for_proxy(env, inside, probe, log_path):
             requests = f.read().splitlines()
         if probed.stdout == decoy_proxy.ANSWER and requests and MAC_PATH in requests[-1]:
             return True, requests, misses
-        settings = _settings_read_back(env, inside)
+        settings = _settings_read_back(lab)
         misses.append("%.1f s: probe exit %d, %r; settings read back %r" % (
             PREMISE_SECONDS - (deadline - time.time()), probed.returncode, probed.stdout[:40], settings))
         if time.time() > deadline:
@@ -118,7 +113,7 @@ def proxy_configured(env):
         try:
             # The premise: the proxy is in effect for a session that follows
             # the settings. Without it the run below proves nothing.
-            in_effect, probe_requests, misses = _wait_for_proxy(env, inside, probe, log_path)
+            in_effect, probe_requests, misses = _wait_for_proxy(env, lab, inside, probe, log_path)
             if not in_effect:
                 ck.broken = ("the proxy settings were not in effect for a session that follows them "
                              "within %d s; %s" % (PREMISE_SECONDS, "; ".join(misses[:3] + misses[-1:])))

@@ -39,13 +39,19 @@ def install_copy(lab, exe):
     lab.start_services()
 
 
+def until(condition, seconds, step=0.1):
+    """Asks `condition` until it holds or `seconds` are up; its last answer."""
+    deadline = time.time() + seconds
+    while True:
+        held = condition()
+        if held or time.time() >= deadline:
+            return held
+        time.sleep(step)
+
+
 def wait_for_blocks(lab, count, timeout):
     """The state once the run log holds `count` whole blocks (or the time is up)."""
-    deadline = time.time() + timeout
-    while time.time() < deadline:
-        if len(re.findall(r"(?m)^end time .*\n\n", lab.log_now())) >= count:
-            break
-        time.sleep(0.2)
+    until(lambda: len(re.findall(r"(?m)^end time .*\n\n", lab.log_now())) >= count, timeout, 0.2)
     return lab.observe()
 
 
@@ -142,14 +148,11 @@ def service_follows_changes(env):
 
             # Stopped while a check waits for an answer that never comes.
             lab.serve(dict(metadata_tree([WANT1, WANT2]), **{MAC_PATH: {"hang": True}}), scripted=True)
-            deadline = time.time() + 3 * INTERVAL
-            while time.time() < deadline and not any(r["hang"] for r in lab.server.requests()):
-                time.sleep(0.1)
-            ck.true(any(r["hang"] for r in lab.server.requests()), "a check waits for the held answer")
+            ck.true(until(lambda: any(r["hang"] for r in lab.server.requests()), 3 * INTERVAL),
+                    "a check waits for the held answer")
             asked = time.time()
             lab.wine(["net", "stop", "addrsmith"])
-            while time.time() - asked < 10 and service_pid(lab):
-                time.sleep(0.05)
+            until(lambda: not service_pid(lab), 10, 0.05)
             ck.true(time.time() - asked < 3, "process gone within 3 s of the stop", "%.1f s" % (time.time() - asked))
             ck.true("STOPPED" in lab.wine(["sc", "query", "addrsmith"]).stdout.decode(), "service stopped")
 
@@ -158,9 +161,7 @@ def service_follows_changes(env):
             # moving on every second, stopped once the run is over.
             lab.set_policy(lambda c: spool.HANG if c.kind == "route" else spool.APPLY)
             lab.wine(["net", "start", "addrsmith"])
-            deadline = time.time() + 20
-            while not lab.observe().commands and time.time() < deadline:
-                time.sleep(0.2)
+            until(lambda: lab.observe().commands, 20, 0.2)
             lab.wine(["net", "stop", "addrsmith"])
             points = []
             for _ in range(2):
@@ -169,9 +170,7 @@ def service_follows_changes(env):
                                   lab.wine(["sc", "query", "addrsmith"]).stdout.decode())
                 points.append(int(found.group(1), 16) if found else None)
             ck.true(None not in points and points[0] < points[1], "stop-pending, the checkpoint moving on", repr(points))
-            deadline = time.time() + 45
-            while service_pid(lab) and time.time() < deadline:
-                time.sleep(0.5)
+            until(lambda: not service_pid(lab), 45, 0.5)
             ck.true("STOPPED" in lab.wine(["sc", "query", "addrsmith"]).stdout.decode(), "stopped once the run is over")
         finally:
             removed = lab.wine([EXE, "--remove-service"])
